@@ -1,0 +1,13 @@
+#include "main_window/runtimeerror.h"
+
+RuntimeError::RuntimeError(Number number, const QString &description)
+    : std::runtime_error(description.toStdString())
+    , m_number(number)
+    , m_description(description)
+{
+}
+
+QString RuntimeError::reportText() const
+{
+    return QStringLiteral("Run-time error %1:\n\n%2").arg(int(m_number)).arg(m_description);
+}

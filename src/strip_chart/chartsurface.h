@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+
+/// The chart's drawing area: a sunken frame around a surface with a user scale, a pen colour,
+/// a current drawing position and the three drawing operations the chart uses.
+///
+/// What is drawn is kept in an image of the surface's own, so it survives the window being
+/// covered, minimised or moved; drawing marks the widget for repaint, which Qt coalesces, so a
+/// flood of readings costs one repaint per display frame, not one per reading.
+class ChartSurface : public QFrame
+{
+    Q_OBJECT
+
+public:
+    static constexpr int BorderWidth = 2;
+
+    explicit ChartSurface(QWidget *parent = nullptr);
+
+    int ScaleMode() const { return m_scaleMode; }
+    void setScaleMode(int mode);
+    float ScaleWidth() const { return m_scaleWidth; }
+    void setScaleWidth(float width);
+    float ScaleHeight() const { return m_scaleHeight; }
+    void setScaleHeight(float height);
+    long ForeColor() const { return m_foreColor; }
+    void setForeColor(long rgb);
+    float CurrentX() const { return m_currentX; }
+    float CurrentY() const { return m_currentY; }
+    /// True from creation and each Cls until the next PSet or Line: no trace to continue.
+    bool isCleared() const { return m_cleared; }
+
+    /// Fills the drawing area with the background and moves the position to (0, 0).
+    void Cls();
+    /// Sets one point in the pen colour and moves the position there.
+    void PSet(float x, float y);
+    /// Draws from the current position to (x, y), clipped at the edges, and moves there.
+    void Line(float x, float y);
+
+    /// The drawing area as drawn so far, at the screen's device pixel ratio.
+    const QImage &image() const { return m_image; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    QPoint pixelOf(float x, float y) const;
+    QColor backgroundColor() const;
+    void makeImage();
+
+    QImage m_image;
+    int m_scaleMode = 1;
+    float m_scaleWidth;
+    float m_scaleHeight;
+    long m_foreColor = 0;
+    float m_currentX = 0;
+    float m_currentY = 0;
+    bool m_cleared = true;
+};
