@@ -43,17 +43,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     QPoint pixelOf(float x, float y) const;
     QColor backgroundColor() const;
     void makeImage();
+    void clearImage();
 
     QImage m_image;
     int m_scaleMode = 1;
-    float m_scaleWidth;
-    float m_scaleHeight;
+    float m_scaleWidth = 1;
+    float m_scaleHeight = 1;
     long m_foreColor = 0;
     float m_currentX = 0;
     float m_currentY = 0;

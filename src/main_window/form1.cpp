@@ -1,0 +1,203 @@
+#include "main_window/form1.h"
+
+#include "main_window/runtimeerror.h"
+#include "serial_input/reading.h"
+#include "serial_input/serialcontrol.h"
+#include "strip_chart/chartsurface.h"
+#include "strip_chart/plotsample.h"
+#include "strip_chart/recordindicator.h"
+#include "strip_chart/rgb.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+
+namespace {
+
+// The layout is in twips, 15 to a device-independent pixel.
+constexpr int TwipsPerPixel = 15;
+
+QRect pixels(int left, int top, int width, int height)
+{
+    return { left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
+             height / TwipsPerPixel };
+}
+
+QLabel *label(const QString &caption, Qt::Alignment alignment, QWidget *parent)
+{
+    auto *const label = new QLabel(caption, parent);
+    label->setAlignment(alignment | Qt::AlignTop);
+    return label;
+}
+
+} // namespace
+
+Form1::Form1(const QString &firstPortDevice, Reporter report, QWidget *parent)
+    : QWidget(parent)
+    , Label1(label(QStringLiteral("Temperature : "), Qt::AlignLeft, this))
+    , txtTemp(new QLineEdit(this))
+    , Label4(label(QStringLiteral("Counter # :"), Qt::AlignLeft, this))
+    , txtIndex(new QLineEdit(this))
+    , cmdPlot(new QPushButton(QStringLiteral("S&tart"), this))
+    , Shape1(new RecordIndicator(this))
+    , Label6(label(QStringLiteral("REC"), Qt::AlignHCenter, this))
+    , cmdExit(new QPushButton(QStringLiteral("E&xit"), this))
+    , Picture1(new ChartSurface(this))
+    , Label2(label(QStringLiteral("50"), Qt::AlignRight, this))
+    , Label5(label(QStringLiteral("25"), Qt::AlignRight, this))
+    , Label3(label(QStringLiteral("0"), Qt::AlignRight, this))
+    , Comm1(new SerialControl(firstPortDevice, this))
+    , m_report(std::move(report))
+{
+    layOut();
+    connectHandlers();
+}
+
+void Form1::layOut()
+{
+    setWindowTitle(QStringLiteral("Thermometer"));
+    // The layout is fixed: elements neither move nor resize with the window.
+    setFixedSize(pixels(0, 0, 8970, 4005).size());
+    // A face small enough for every caption at the fixed sizes; the default is often larger.
+    QFont font = this->font();
+    font.setPixelSize(11);
+    setFont(font);
+
+    Label1->setGeometry(pixels(600, 240, 1095, 255));
+    txtTemp->setGeometry(pixels(1680, 240, 855, 285));
+    txtTemp->setAlignment(Qt::AlignCenter);
+    Label4->setGeometry(pixels(2760, 240, 975, 255));
+    txtIndex->setGeometry(pixels(3720, 240, 855, 285));
+    txtIndex->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    cmdPlot->setGeometry(pixels(5160, 120, 1335, 495));
+    Shape1->setGeometry(pixels(6840, 120, 255, 255));
+    Shape1->setFillStyle(RecordIndicator::Solid);
+    Shape1->setFillColor(RGB(255, 255, 255));
+    Label6->setGeometry(pixels(6600, 480, 735, 255));
+    cmdExit->setGeometry(pixels(7440, 120, 1095, 495));
+    Picture1->setGeometry(pixels(840, 960, 7335, 2535));
+    Label2->setGeometry(pixels(360, 960, 375, 255));
+    Label5->setGeometry(pixels(480, 2160, 255, 255));
+    Label3->setGeometry(pixels(480, 3240, 255, 255));
+
+    // Focus order: the temperature first, then Exit, the counter, the chart and Start/Stop.
+    Picture1->setFocusPolicy(Qt::TabFocus);
+    setTabOrder(txtTemp, cmdExit);
+    setTabOrder(cmdExit, txtIndex);
+    setTabOrder(txtIndex, Picture1);
+    setTabOrder(Picture1, cmdPlot);
+    txtTemp->setFocus();
+}
+
+void Form1::connectHandlers()
+{
+    connect(Comm1, &SerialControl::OnComm, this, [this] { run([this] { Comm1_OnComm(); }); });
+    connect(Comm1, &SerialControl::Lost, this,
+            [this](const QString &reason) { run([&] { Comm1_Lost(reason); }); });
+    connect(cmdPlot, &QPushButton::clicked, this, [this] { run([this] { cmdPlot_Click(); }); });
+    connect(cmdExit, &QPushButton::clicked, this, [this] { run([this] { cmdExit_Click(); }); });
+}
+
+void Form1::Form_Load()
+{
+    run([this] {
+        Comm1->setCommPort(1);
+        Comm1->setRThreshold(1);
+        Comm1->setSThreshold(1);
+        Comm1->setPortOpen(true);
+
+        Picture1->setScaleMode(0);
+        Picture1->setScaleHeight(50.0F);
+        Picture1->setScaleWidth(500.0F);
+        Picture1->setForeColor(RGB(0, 0, 255));
+
+        Shape1->setFillColor(RGB(255, 255, 255));
+        Shape1->setFillStyle(RecordIndicator::Solid);
+        Plotting = 0;
+    });
+}
+
+void Form1::Comm1_OnComm()
+{
+    switch (Comm1->CommEvent()) {
+    case SerialControl::ReceiveEvent:
+        receiveSample();
+        break;
+    default:
+        // Send, modem-line, ring and line-error events change nothing on screen.
+        break;
+    }
+}
+
+void Form1::Comm1_Lost(const QString &reason)
+{
+    throw RuntimeError(RuntimeError::PortLost,
+                       QStringLiteral("The serial port %1 was lost (%2): the sensor was "
+                                      "disconnected or its device went away.")
+                           .arg(Comm1->deviceName(), reason));
+}
+
+void Form1::receiveSample()
+{
+    const QByteArray text = Comm1->Input();
+    // A read that returns nothing is not a reading.
+    if (text.isEmpty())
+        return;
+    const double Temperature = temperatureOf(quint8(text.at(0)));
+    txtTemp->setText(temperatureText(Temperature, locale()));
+    ++SampleIndex;
+    txtIndex->setText(counterText(SampleIndex));
+    chartStep(Temperature);
+}
+
+void Form1::chartStep(double Temperature)
+{
+    if (Plotting != 0)
+        PlotSample(*Picture1, chartValue(Temperature), SampleIndex);
+}
+
+void Form1::cmdPlot_Click()
+{
+    Plotting = qint16(~Plotting);
+    if (Plotting != 0) {
+        cmdPlot->setText(QStringLiteral("S&top"));
+        Shape1->setFillColor(RGB(255, 0, 0));
+    } else {
+        cmdPlot->setText(QStringLiteral("S&tart"));
+        Shape1->setFillColor(RGB(255, 255, 255));
+    }
+    SampleIndex = 0;
+    Picture1->Cls();
+}
+
+void Form1::cmdExit_Click()
+{
+    Comm1->setPortOpen(false);
+    end(0);
+}
+
+// Every handler of the window runs here. Nothing runs once the program has ended; a run-time
+// error stops its handler where it was raised, closes the port so no input piles up behind the
+// report, is reported once, and ends the program.
+template<typename Handler>
+void Form1::run(Handler handler)
+{
+    if (m_ended)
+        return;
+    try {
+        handler();
+    } catch (const RuntimeError &error) {
+        m_ended = true;
+        Comm1->setPortOpen(false);
+        m_report(error);
+        end(1);
+    }
+}
+
+void Form1::end(int exitStatus)
+{
+    m_ended = true;
+    m_exitStatus = exitStatus;
+    emit ended(exitStatus);
+}

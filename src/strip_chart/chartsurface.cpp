@@ -1,0 +1,121 @@
+#include "strip_chart/chartsurface.h"
+
+#include "strip_chart/chartmapping.h"
+#include "strip_chart/rgb.h"
+
+#include <QEvent>
+#include <QPainter>
+
+ChartSurface::ChartSurface(QWidget *parent)
+    : QFrame(parent)
+{
+    setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+    setLineWidth(BorderWidth);
+    // The surface paints every pixel itself from its image.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    makeImage();
+}
+
+void ChartSurface::setScaleMode(int mode)
+{
+    m_scaleMode = mode;
+}
+
+void ChartSurface::setScaleWidth(float width)
+{
+    m_scaleWidth = width;
+}
+
+void ChartSurface::setScaleHeight(float height)
+{
+    m_scaleHeight = height;
+}
+
+void ChartSurface::setForeColor(long rgb)
+{
+    m_foreColor = rgb;
+}
+
+void ChartSurface::Cls()
+{
+    clearImage();
+    m_currentX = 0;
+    m_currentY = 0;
+    m_cleared = true;
+    update(contentsRect());
+}
+
+void ChartSurface::PSet(float x, float y)
+{
+    const QPoint pixel = pixelOf(x, y);
+    QPainter painter(&m_image);
+    painter.setPen(QPen(colorOf(m_foreColor), 1));
+    painter.drawPoint(pixel);
+    m_currentX = x;
+    m_currentY = y;
+    m_cleared = false;
+    update(contentsRect());
+}
+
+void ChartSurface::Line(float x, float y)
+{
+    const QPoint from = pixelOf(m_currentX, m_currentY);
+    const QPoint to = pixelOf(x, y);
+    QPainter painter(&m_image);
+    painter.setPen(QPen(colorOf(m_foreColor), 1));
+    // The painter clips at the image's edges; the position moves on even when off the chart.
+    painter.drawLine(from, to);
+    m_currentX = x;
+    m_currentY = y;
+    m_cleared = false;
+    update(contentsRect());
+}
+
+QPoint ChartSurface::pixelOf(float x, float y) const
+{
+    return chartPixel(x, y, QSizeF(m_scaleWidth, m_scaleHeight), contentsRect().size());
+}
+
+void ChartSurface::paintEvent(QPaintEvent *event)
+{
+    // On a screen of another pixel ratio the chart goes on at that ratio, keeping what it has.
+    if (m_image.devicePixelRatio() != devicePixelRatioF())
+        makeImage();
+    QPainter painter(this);
+    painter.drawImage(contentsRect().topLeft(), m_image);
+    painter.end();
+    QFrame::paintEvent(event); // the border
+}
+
+void ChartSurface::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    if (m_scaleMode != 0) { // until a user scale is set, a unit is a pixel of the area
+        m_scaleWidth = float(contentsRect().width());
+        m_scaleHeight = float(contentsRect().height());
+    }
+    makeImage();
+}
+
+QColor ChartSurface::backgroundColor() const
+{
+    return palette().color(QPalette::HighlightedText);
+}
+
+void ChartSurface::makeImage()
+{
+    const qreal ratio = devicePixelRatioF();
+    QImage image(contentsRect().size() * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(backgroundColor());
+    if (!m_image.isNull()) {
+        QPainter painter(&image);
+        painter.drawImage(QPoint(0, 0), m_image);
+    }
+    m_image = image;
+}
+
+void ChartSurface::clearImage()
+{
+    m_image.fill(backgroundColor());
+}
