@@ -1,4 +1,209 @@
+#include "main_window/runtimeerror.h"
+#include "serial_input/serialcontrol.h"
+#include "support/pseudoterminal.h"
+
+#include <QSignalSpy>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+#include <ctime>
+#include <termios.h>
+
+namespace {
+
+double processCpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+} // namespace
+
+class TestSerialControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void opensWithTheStoredLineSettings();
+    void deliversEveryByteInItsOwnEvent_data();
+    void deliversEveryByteInItsOwnEvent();
+    void aHandlerThatReadsNothingIsNotCalledAgainAndAgain();
+    void noReceiveEventsWithoutAThreshold();
+    void lostPortIsClosedOnceAndReportedOnce_data();
+    void lostPortIsClosedOnceAndReportedOnce();
+    void openFailureNamesTheDeviceAndTheReason_data();
+    void openFailureNamesTheDeviceAndTheReason();
+    void closingAClosedPortDoesNothing();
+
+private:
+    void openControl();
+
+    std::unique_ptr<PseudoTerminal> m_pty;
+    std::unique_ptr<SerialControl> m_control;
+    QByteArray m_received;
+    int m_events = 0;
+};
+
+void TestSerialControl::init()
+{
+    m_pty = std::make_unique<PseudoTerminal>();
+    QVERIFY(m_pty->isValid());
+    m_control = std::make_unique<SerialControl>(m_pty->devicePath());
+    m_received.clear();
+    m_events = 0;
+    // The window's handler: one read of Input per receive event.
+    connect(m_control.get(), &SerialControl::OnComm, this, [this] {
+        ++m_events;
+        if (m_control->CommEvent() == SerialControl::ReceiveEvent)
+            m_received += m_control->Input();
+    });
+}
+
+void TestSerialControl::cleanup()
+{
+    m_control.reset();
+    m_pty.reset();
+}
+
+void TestSerialControl::openControl()
+{
+    m_control->setCommPort(1);
+    m_control->setRThreshold(1);
+    m_control->setSThreshold(1);
+    m_control->setPortOpen(true);
+    QVERIFY(m_control->PortOpen());
+}
+
+void TestSerialControl::opensWithTheStoredLineSettings()
+{
+    openControl();
+    termios line {};
+    QCOMPARE(tcgetattr(m_pty->masterFd(), &line), 0);
+    QCOMPARE(cfgetispeed(&line), speed_t(B38400));
+    QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(line.c_cflag & PARENB, tcflag_t(0));
+    QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(0));
+}
+
+void TestSerialControl::deliversEveryByteInItsOwnEvent_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QByteArray everyValue;
+    for (int value = 0; value < 256; ++value)
+        everyValue += char(value);
+    QByteArray burst;
+    for (int i = 0; i < 1000; ++i)
+        burst += char(i % 251);
+
+    QTest::newRow("one byte") << QByteArray(1, char(49));
+    QTest::newRow("NUL is a reading") << QByteArray(3, '\0');
+    QTest::newRow("every byte value, flow-control and line characters too") << everyValue;
+    QTest::newRow("a burst of 1000 written at once") << burst;
+    QTest::newRow("beyond the receive buffer") << burst.repeated(20);
+}
+
+void TestSerialControl::deliversEveryByteInItsOwnEvent()
+{
+    QFETCH(QByteArray, bytes);
+    openControl();
+    QVERIFY(m_pty->write(bytes));
+    QTRY_COMPARE_WITH_TIMEOUT(m_received.size(), bytes.size(), 10000);
+    QCOMPARE(m_received, bytes);
+    QCOMPARE(m_events, bytes.size());
+}
+
+void TestSerialControl::aHandlerThatReadsNothingIsNotCalledAgainAndAgain()
+{
+    m_control->disconnect(this);
+    connect(m_control.get(), &SerialControl::OnComm, this, [this] { ++m_events; });
+    openControl();
+    QVERIFY(m_pty->write(QByteArray(10, 'x')));
+    QTRY_VERIFY(m_events > 0);
+    QTest::qWait(200);
+    QCOMPARE(m_events, 1);
+}
+
+void TestSerialControl::noReceiveEventsWithoutAThreshold()
+{
+    m_control->setPortOpen(true);
+    QVERIFY(m_pty->write(QByteArray(10, 'x')));
+    QTest::qWait(200);
+    QCOMPARE(m_events, 0);
+}
+
+void TestSerialControl::lostPortIsClosedOnceAndReportedOnce_data()
+{
+    QTest::addColumn<int>("bytesBefore");
+    QTest::newRow("while idle") << 0;
+    QTest::newRow("mid-stream") << 3000;
+}
+
+void TestSerialControl::lostPortIsClosedOnceAndReportedOnce()
+{
+    QFETCH(int, bytesBefore);
+    QSignalSpy lost(m_control.get(), &SerialControl::Lost);
+    openControl();
+    QVERIFY(m_pty->write(QByteArray(bytesBefore, '2')));
+    m_pty->closeMaster();
+
+    const double cpuBefore = processCpuSeconds();
+    QTRY_COMPARE(lost.size(), 1);
+    QVERIFY(!m_control->PortOpen());
+    QTest::qWait(500);
+    // A port whose errors were left to repeat would burn the whole half second.
+    QVERIFY2(processCpuSeconds() - cpuBefore < 0.2,
+             qPrintable(QString::number(processCpuSeconds() - cpuBefore)));
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(m_received.size() <= bytesBefore);
+}
+
+void TestSerialControl::openFailureNamesTheDeviceAndTheReason_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("heldByAnother");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing device")
+        << "/dev/thermometer-no-such-device" << false << "No such file or directory";
+    QTest::newRow("port in use") << QString() << true << "Another program is using the port";
+}
+
+void TestSerialControl::openFailureNamesTheDeviceAndTheReason()
+{
+    QFETCH(QString, device);
+    QFETCH(bool, heldByAnother);
+    QFETCH(QString, reason);
+    if (heldByAnother) {
+        openControl();
+        device = m_pty->devicePath();
+    }
+    SerialControl control(device);
+    control.setRThreshold(1);
+    try {
+        control.setPortOpen(true);
+        QFAIL("the port opened");
+    } catch (const RuntimeError &error) {
+        QCOMPARE(error.number(), RuntimeError::PortOpenFailed);
+        QVERIFY2(error.description().contains(device), qPrintable(error.description()));
+        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+    }
+    QVERIFY(!control.PortOpen());
+}
+
+void TestSerialControl::closingAClosedPortDoesNothing()
+{
+    openControl();
+    m_control->setPortOpen(false);
+    m_control->setPortOpen(false);
+    QVERIFY(!m_control->PortOpen());
+    // Bytes sent after the close are never delivered.
+    m_pty->write("12");
+    QTest::qWait(100);
+    QCOMPARE(m_events, 0);
+}
+
+QTEST_GUILESS_MAIN(TestSerialControl)
 #include "tst_serialcontrol.moc"

@@ -8,7 +8,10 @@
 #include "strip_chart/recordindicator.h"
 #include "strip_chart/rgb.h"
 
+#include <algorithm>
+
 #include <QLabel>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -20,8 +23,8 @@ constexpr int TwipsPerPixel = 15;
 
 QRect pixels(int left, int top, int width, int height)
 {
-    return { left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
-             height / TwipsPerPixel };
+    return {left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
+            height / TwipsPerPixel};
 }
 
 QLabel *label(const QString &caption, Qt::Alignment alignment, QWidget *parent)
@@ -57,13 +60,18 @@ Form1::Form1(const QString &firstPortDevice, Reporter report, QWidget *parent)
 void Form1::layOut()
 {
     setWindowTitle(QStringLiteral("Thermometer"));
+    setObjectName(QStringLiteral("Form1"));
+    // Named as laid out, so a look at the widget tree reads like the layout.
+    const std::pair<QObject *, const char *> names[] = {
+        {Label1, "Label1"},     {txtTemp, "txtTemp"}, {Label4, "Label4"}, {txtIndex, "txtIndex"},
+        {cmdPlot, "cmdPlot"},   {Shape1, "Shape1"},   {Label6, "Label6"}, {cmdExit, "cmdExit"},
+        {Picture1, "Picture1"}, {Label2, "Label2"},   {Label5, "Label5"}, {Label3, "Label3"},
+        {Comm1, "Comm1"},
+    };
+    for (const auto &[element, name] : names)
+        element->setObjectName(QLatin1String(name));
     // The layout is fixed: elements neither move nor resize with the window.
     setFixedSize(pixels(0, 0, 8970, 4005).size());
-    // A face small enough for every caption at the fixed sizes; the default is often larger.
-    QFont font = this->font();
-    font.setPixelSize(11);
-    setFont(font);
-
     Label1->setGeometry(pixels(600, 240, 1095, 255));
     txtTemp->setGeometry(pixels(1680, 240, 855, 285));
     txtTemp->setAlignment(Qt::AlignCenter);
@@ -80,6 +88,7 @@ void Form1::layOut()
     Label2->setGeometry(pixels(360, 960, 375, 255));
     Label5->setGeometry(pixels(480, 2160, 255, 255));
     Label3->setGeometry(pixels(480, 3240, 255, 255));
+    setFont(fittingFont());
 
     // Focus order: the temperature first, then Exit, the counter, the chart and Start/Stop.
     Picture1->setFocusPolicy(Qt::TabFocus);
@@ -88,6 +97,26 @@ void Form1::layOut()
     setTabOrder(txtIndex, Picture1);
     setTabOrder(Picture1, cmdPlot);
     txtTemp->setFocus();
+}
+
+// The layout is fixed in size and the platform's default font is often too large for it: take a
+// narrow face and the largest size at which every caption fits its element.
+QFont Form1::fittingFont() const
+{
+    QFont font = this->font();
+    font.setFamilies({ QStringLiteral("DejaVu Sans Condensed"), font.family() });
+    const QList<QLabel *> labels = findChildren<QLabel *>();
+    for (int pixels = 12; pixels > 8; --pixels) {
+        font.setPixelSize(pixels);
+        const QFontMetrics metrics(font);
+        const bool fits = std::all_of(labels.begin(), labels.end(), [&](const QLabel *label) {
+            return metrics.horizontalAdvance(label->text()) <= label->width()
+                && metrics.height() <= label->height();
+        });
+        if (fits)
+            return font;
+    }
+    return font;
 }
 
 void Form1::connectHandlers()
@@ -180,8 +209,7 @@ void Form1::cmdExit_Click()
 // Every handler of the window runs here. Nothing runs once the program has ended; a run-time
 // error stops its handler where it was raised, closes the port so no input piles up behind the
 // report, is reported once, and ends the program.
-template<typename Handler>
-void Form1::run(Handler handler)
+template<typename Handler> void Form1::run(Handler handler)
 {
     if (m_ended)
         return;

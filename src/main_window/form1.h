@@ -58,6 +58,7 @@ signals:
 
 private:
     void layOut();
+    QFont fittingFont() const;
     void connectHandlers();
 
     void Comm1_OnComm();
@@ -67,8 +68,7 @@ private:
     void cmdPlot_Click();
     void cmdExit_Click();
 
-    template<typename Handler>
-    void run(Handler handler);
+    template<typename Handler> void run(Handler handler);
     void end(int exitStatus);
 
     Reporter m_report;

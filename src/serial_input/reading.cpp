@@ -4,8 +4,7 @@
 
 QString temperatureText(double temperature, const QLocale &locale)
 {
-    return locale.toString(temperature, 'g', QLocale::FloatingPointShortest)
-        + QStringLiteral(" C");
+    return locale.toString(temperature, 'g', QLocale::FloatingPointShortest) + QStringLiteral(" C");
 }
 
 QString counterText(qint64 count)

@@ -16,7 +16,8 @@ const QEvent::Type LossQueued = QEvent::Type(QEvent::User + 2);
 
 QString openFailureText(const QString &device, const QSerialPort &port)
 {
-    QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, port.errorString());
+    QString text
+        = QStringLiteral("Cannot open serial port %1: %2.").arg(device, port.errorString());
     if (port.error() == QSerialPort::PermissionError) {
         const QFileInfo info(device);
         if (info.isReadable() && info.isWritable())

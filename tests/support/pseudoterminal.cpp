@@ -47,7 +47,7 @@ bool PseudoTerminal::write(const QByteArray &bytes)
             // The line is full: let the program under test read, on this same thread.
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         } else {
-            pollfd wait { m_master, POLLOUT, 0 };
+            pollfd wait {m_master, POLLOUT, 0};
             ::poll(&wait, 1, 100);
         }
     }
