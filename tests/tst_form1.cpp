@@ -40,12 +40,19 @@ private slots:
     void otherEventsChangeNothing_data();
     void otherEventsChangeNothing();
 
+    void recordingOffDrawsNothingAndKeepsCounting();
+    void startThenStopLeavesAClearChart();
+    void firstReadingAfterStartDrawsNoLineFromTheCorner();
+    void recordingWrapsAtFiveHundredReadings();
+
     void exitClosesThePortAndEnds();
     void lostPortIsReportedOnceAndEnds();
     void portThatCannotOpenIsReportedBeforeTheChart();
 
 private:
     void load();
+    void waitForCount(qint64 readingsSinceLoad);
+    QList<QPoint> bluePixels() const;
     bool send(const QByteArray &bytes);
 
     std::unique_ptr<PseudoTerminal> m_pty;
@@ -80,6 +87,17 @@ void TestForm1::load()
 bool TestForm1::send(const QByteArray &bytes)
 {
     return m_pty->write(bytes);
+}
+
+QList<QPoint> TestForm1::bluePixels() const
+{
+    const QImage &image = m_form->Picture1->image();
+    QList<QPoint> blue;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == qRgb(0, 0, 255))
+                blue.append(QPoint(x, y));
+    return blue;
 }
 
 void TestForm1::elementsSitAtTheirPlaces_data()
@@ -302,6 +320,66 @@ void TestForm1::otherEventsChangeNothing()
     QCOMPARE(m_form->SampleIndex, qint64(1));
     QCOMPARE(m_form->txtTemp->text(), QStringLiteral("25 C"));
     QTRY_COMPARE(m_form->txtTemp->text(), QStringLiteral("30 C"));
+}
+
+void TestForm1::recordingOffDrawsNothingAndKeepsCounting()
+{
+    load();
+    QVERIFY(send(QByteArray(600, char(50))));
+    QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("600"));
+    QCOMPARE(m_form->SampleIndex, qint64(600));
+    QVERIFY(bluePixels().isEmpty());
+}
+
+void TestForm1::startThenStopLeavesAClearChart()
+{
+    load();
+    m_form->cmdPlot->click();
+    QCOMPARE(m_form->cmdPlot->text(), QStringLiteral("S&top"));
+    QCOMPARE(m_form->Shape1->FillColor(), RGB(255, 0, 0));
+    QVERIFY(send(QByteArray(10, char(50))));
+    QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("10"));
+    QVERIFY(!bluePixels().isEmpty());
+
+    m_form->cmdPlot->click();
+    QCOMPARE(m_form->cmdPlot->text(), QStringLiteral("S&tart"));
+    QCOMPARE(m_form->Shape1->FillColor(), RGB(255, 255, 255));
+    QCOMPARE(m_form->Plotting, qint16(0));
+    QCOMPARE(m_form->SampleIndex, qint64(0));
+    QVERIFY(bluePixels().isEmpty());
+    // The counter box keeps its value until the next reading, which shows 1.
+    QCOMPARE(m_form->txtIndex->text(), QStringLiteral("10"));
+    QVERIFY(send(QByteArray(1, char(50))));
+    QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("1"));
+}
+
+void TestForm1::firstReadingAfterStartDrawsNoLineFromTheCorner()
+{
+    load();
+    m_form->cmdPlot->click();
+    QVERIFY(send(QByteArray(1, char(0)))); // 0 degrees: the bottom row
+    QTRY_COMPARE(m_form->SampleIndex, qint64(1));
+    QCOMPARE(bluePixels(), QList<QPoint>({ QPoint(1, 164) }));
+}
+
+void TestForm1::recordingWrapsAtFiveHundredReadings()
+{
+    load();
+    m_form->cmdPlot->click();
+    QVERIFY(send(QByteArray(499, char(50)))); // 25 degrees: the middle row
+    QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("499"));
+    const QList<QPoint> trace = bluePixels();
+    QCOMPARE(trace.first(), QPoint(1, 82));
+    QCOMPARE(trace.last(), QPoint(483, 82));
+
+    QVERIFY(send(QByteArray(1, char(80)))); // 40 degrees, the reading that fills the chart
+    QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("500"));
+    QCOMPARE(m_form->SampleIndex, qint64(0));
+    QCOMPARE(bluePixels(), QList<QPoint>({ QPoint(0, 33) }));
+
+    QVERIFY(send(QByteArray(1, char(80))));
+    QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("1"));
+    QCOMPARE(bluePixels(), QList<QPoint>({ QPoint(0, 33), QPoint(1, 33) }));
 }
 
 void TestForm1::exitClosesThePortAndEnds()

@@ -1,5 +1,6 @@
 #include "main_window/form1.h"
 
+#include "main_window/repaintthrottle.h"
 #include "main_window/runtimeerror.h"
 #include "serial_input/reading.h"
 #include "serial_input/serialcontrol.h"
@@ -55,6 +56,7 @@ Form1::Form1(const QString &firstPortDevice, Reporter report, QWidget *parent)
 {
     layOut();
     connectHandlers();
+    new RepaintThrottle(this);
 }
 
 void Form1::layOut()

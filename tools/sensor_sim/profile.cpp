@@ -26,8 +26,8 @@ constexpr int SpikeLowest = 200; // 100 degrees
 Profile::Profile(Kind kind, std::uint64_t seed, double steadyDegrees)
     : m_kind(kind)
     , m_state(seed)
-    , m_steady(static_cast<std::uint8_t>(
-          std::lround(std::clamp(steadyDegrees, 0.0, MaxDegrees) * 2.0)))
+    , m_steady(
+          static_cast<std::uint8_t>(std::lround(std::clamp(steadyDegrees, 0.0, MaxDegrees) * 2.0)))
 {
     // The phase makes different seeds start at different points of the drift.
     m_phase = uniform() * 2.0 * Pi;
@@ -80,9 +80,8 @@ const char *Profile::name(Kind kind)
 
 std::uint8_t Profile::room()
 {
-    const double drift
-        = RoomCentre
-          + RoomAmplitude * std::sin(2.0 * Pi * static_cast<double>(m_index) / RoomPeriod + m_phase);
+    const double drift = RoomCentre
+        + RoomAmplitude * std::sin(2.0 * Pi * static_cast<double>(m_index) / RoomPeriod + m_phase);
     const int noise = static_cast<int>(random() % 3) - 1;
     const int value = static_cast<int>(std::lround(drift)) + noise;
     return static_cast<std::uint8_t>(std::clamp(value, RoomLowest, RoomHighest));
