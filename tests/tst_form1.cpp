@@ -6,6 +6,7 @@
 #include "strip_chart/rgb.h"
 #include "support/pseudoterminal.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -209,6 +210,9 @@ void TestForm1::accessKeysPressTheButtons()
     }
     QCOMPARE(m_form->cmdPlot->text(), caption);
     QCOMPARE(m_form->Shape1->FillColor(), indicator);
+    QCOMPARE(m_form->Shape1->accessibleDescription(),
+             indicator == RGB(255, 0, 0) ? QStringLiteral("Recording")
+                                         : QStringLiteral("Not recording"));
 
     QSignalSpy ended(m_form.get(), &Form1::ended);
     QTest::keyClick(m_form->windowHandle(), Qt::Key_X, Qt::AltModifier);
@@ -236,6 +240,10 @@ void TestForm1::readingsShowAsTemperatures()
     QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("1"));
     QCOMPARE(m_form->txtTemp->text(), text);
     QCOMPARE(m_form->SampleIndex, qint64(1));
+    // What a screen reader announces: the box's name, then its text.
+    QAccessibleInterface *const box = QAccessible::queryAccessibleInterface(m_form->txtTemp);
+    QCOMPARE(box->text(QAccessible::Name) + QLatin1Char(' ') + box->text(QAccessible::Value),
+             QStringLiteral("Temperature ") + text);
 }
 
 void TestForm1::readingsUseTheLocaleSeparator()
@@ -359,7 +367,7 @@ void TestForm1::firstReadingAfterStartDrawsNoLineFromTheCorner()
     m_form->cmdPlot->click();
     QVERIFY(send(QByteArray(1, char(0)))); // 0 degrees: the bottom row
     QTRY_COMPARE(m_form->SampleIndex, qint64(1));
-    QCOMPARE(bluePixels(), QList<QPoint>({ QPoint(1, 164) }));
+    QCOMPARE(bluePixels(), QList<QPoint>({QPoint(1, 164)}));
 }
 
 void TestForm1::recordingWrapsAtFiveHundredReadings()
@@ -375,11 +383,11 @@ void TestForm1::recordingWrapsAtFiveHundredReadings()
     QVERIFY(send(QByteArray(1, char(80)))); // 40 degrees, the reading that fills the chart
     QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("500"));
     QCOMPARE(m_form->SampleIndex, qint64(0));
-    QCOMPARE(bluePixels(), QList<QPoint>({ QPoint(0, 33) }));
+    QCOMPARE(bluePixels(), QList<QPoint>({QPoint(0, 33)}));
 
     QVERIFY(send(QByteArray(1, char(80))));
     QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("1"));
-    QCOMPARE(bluePixels(), QList<QPoint>({ QPoint(0, 33), QPoint(1, 33) }));
+    QCOMPARE(bluePixels(), QList<QPoint>({QPoint(0, 33), QPoint(1, 33)}));
 }
 
 void TestForm1::exitClosesThePortAndEnds()

@@ -11,8 +11,8 @@
 
 #include <algorithm>
 
-#include <QLabel>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -91,6 +91,7 @@ void Form1::layOut()
     Label5->setGeometry(pixels(480, 2160, 255, 255));
     Label3->setGeometry(pixels(480, 3240, 255, 255));
     setFont(fittingFont());
+    describeForScreenReaders();
 
     // Focus order: the temperature first, then Exit, the counter, the chart and Start/Stop.
     Picture1->setFocusPolicy(Qt::TabFocus);
@@ -106,7 +107,7 @@ void Form1::layOut()
 QFont Form1::fittingFont() const
 {
     QFont font = this->font();
-    font.setFamilies({ QStringLiteral("DejaVu Sans Condensed"), font.family() });
+    font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), font.family()});
     const QList<QLabel *> labels = findChildren<QLabel *>();
     for (int pixels = 12; pixels > 8; --pixels) {
         font.setPixelSize(pixels);
@@ -119,6 +120,25 @@ QFont Form1::fittingFont() const
             return font;
     }
     return font;
+}
+
+// A screen reader reads a text box's name with its text ("Temperature 24.5 C") and the
+// indicator's description with its name, since its colour is all it shows.
+void Form1::describeForScreenReaders()
+{
+    txtTemp->setAccessibleName(QStringLiteral("Temperature"));
+    txtTemp->setAccessibleDescription(QStringLiteral("The latest reading of the sensor"));
+    txtIndex->setAccessibleName(QStringLiteral("Counter"));
+    txtIndex->setAccessibleDescription(
+        QStringLiteral("Readings since the last Start or Stop, or since the chart filled"));
+    cmdPlot->setAccessibleDescription(
+        QStringLiteral("Switches recording on the chart on and off, and clears the chart"));
+    cmdExit->setAccessibleDescription(QStringLiteral("Closes the serial port and ends"));
+    Shape1->setAccessibleName(QStringLiteral("Recording indicator"));
+    Shape1->setAccessibleDescription(QStringLiteral("Not recording"));
+    Picture1->setAccessibleName(QStringLiteral("Chart"));
+    Picture1->setAccessibleDescription(
+        QStringLiteral("The last 500 readings while recording, 0 to 50 degrees"));
 }
 
 void Form1::connectHandlers()
@@ -194,9 +214,11 @@ void Form1::cmdPlot_Click()
     if (Plotting != 0) {
         cmdPlot->setText(QStringLiteral("S&top"));
         Shape1->setFillColor(RGB(255, 0, 0));
+        Shape1->setAccessibleDescription(QStringLiteral("Recording"));
     } else {
         cmdPlot->setText(QStringLiteral("S&tart"));
         Shape1->setFillColor(RGB(255, 255, 255));
+        Shape1->setAccessibleDescription(QStringLiteral("Not recording"));
     }
     SampleIndex = 0;
     Picture1->Cls();

@@ -59,6 +59,7 @@ signals:
 private:
     void layOut();
     QFont fittingFont() const;
+    void describeForScreenReaders();
     void connectHandlers();
 
     void Comm1_OnComm();
