@@ -38,6 +38,7 @@ void ChartSurface::setForeColor(long rgb)
 
 void ChartSurface::Cls()
 {
+    matchImageToArea();
     clearImage();
     m_currentX = 0;
     m_currentY = 0;
@@ -47,10 +48,11 @@ void ChartSurface::Cls()
 
 void ChartSurface::PSet(float x, float y)
 {
+    matchImageToArea();
     const QPoint pixel = pixelOf(x, y);
     QPainter painter(&m_image);
     painter.setPen(QPen(colorOf(m_foreColor), 1));
-    painter.drawPoint(pixel);
+    painter.drawPoint(pixelPoint(pixel));
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
@@ -59,12 +61,13 @@ void ChartSurface::PSet(float x, float y)
 
 void ChartSurface::Line(float x, float y)
 {
+    matchImageToArea();
     const QPoint from = pixelOf(m_currentX, m_currentY);
     const QPoint to = pixelOf(x, y);
     QPainter painter(&m_image);
     painter.setPen(QPen(colorOf(m_foreColor), 1));
     // The painter clips at the image's edges; the position moves on even when off the chart.
-    painter.drawLine(from, to);
+    painter.drawLine(pixelPoint(from), pixelPoint(to));
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
@@ -78,9 +81,7 @@ QPoint ChartSurface::pixelOf(float x, float y) const
 
 void ChartSurface::paintEvent(QPaintEvent *event)
 {
-    // On a screen of another pixel ratio the chart goes on at that ratio, keeping what it has.
-    if (m_image.devicePixelRatio() != devicePixelRatioF())
-        makeImage();
+    matchImageToArea();
     QPainter painter(this);
     painter.drawImage(contentsRect().topLeft(), m_image);
     painter.end();
@@ -95,6 +96,26 @@ void ChartSurface::resizeEvent(QResizeEvent *event)
         m_scaleHeight = float(contentsRect().height());
     }
     makeImage();
+}
+
+QPointF ChartSurface::pixelPoint(QPoint pixel) const
+{
+    // At ratio 1 a one-pixel pen sets the pixel its integer point names. Scaled up, the pen is a
+    // stroke centred on the point, so it must go through the pixel's centre: through its corner
+    // the trace would sit half a pixel up and left, and the edge rows come out half as thick.
+    if (m_image.devicePixelRatio() > 1)
+        return QPointF(pixel) + QPointF(0.5, 0.5);
+    return QPointF(pixel);
+}
+
+void ChartSurface::matchImageToArea()
+{
+    // On a screen of another pixel ratio the chart goes on at that ratio, keeping what it has;
+    // a surface resized before it was first shown gets its resize event only when shown, and
+    // must not draw into an image of its old size meanwhile.
+    const qreal ratio = devicePixelRatioF();
+    if (m_image.devicePixelRatio() != ratio || m_image.size() != contentsRect().size() * ratio)
+        makeImage();
 }
 
 QColor ChartSurface::backgroundColor() const

@@ -47,6 +47,8 @@ protected:
 
 private:
     QPoint pixelOf(float x, float y) const;
+    QPointF pixelPoint(QPoint pixel) const;
+    void matchImageToArea();
     QColor backgroundColor() const;
     void makeImage();
     void clearImage();
