@@ -23,6 +23,10 @@ PseudoTerminal::PseudoTerminal()
     tcsetattr(m_slave, TCSANOW, &mode);
     m_devicePath = QString::fromLocal8Bit(name);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // A program the test starts must not inherit either end: a master held open there would
+    // keep the line up after closeMaster().
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
 }
 
 PseudoTerminal::~PseudoTerminal()
