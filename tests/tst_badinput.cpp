@@ -1,0 +1,174 @@
+// Hostile and odd input over a real pty into the real window: every byte is a reading, shown and
+// counted once, and nothing a byte stream holds changes anything else.
+
+#include "main_window/form1.h"
+#include "main_window/runtimeerror.h"
+#include "serial_input/serialcontrol.h"
+#include "strip_chart/chartsurface.h"
+#include "strip_chart/recordindicator.h"
+#include "support/pseudoterminal.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+// Built from the byte's halves, not through the program's formatting.
+QString expectedText(quint8 raw)
+{
+    return QString::number(raw / 2) + (raw % 2 ? QStringLiteral(".5 C") : QStringLiteral(" C"));
+}
+
+// Whole degrees, halves to the even neighbour: 24.5 -> 24, 25.5 -> 26.
+int expectedChartValue(quint8 raw)
+{
+    const int whole = raw / 2;
+    return raw % 2 == 0 || whole % 2 == 0 ? whole : whole + 1;
+}
+
+QByteArray everyValue(bool ascending)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes += char(ascending ? i : 255 - i);
+    return bytes;
+}
+
+QByteArray pseudoRandom(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char &byte : bytes)
+        byte = char(generator.bounded(256));
+    return bytes;
+}
+
+} // namespace
+
+class TestBadInput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void everyByteIsOneReadingAndNothingElse_data();
+    void everyByteIsOneReadingAndNothingElse();
+
+private:
+    struct Shown
+    {
+        QString temperature;
+        QString counter;
+    };
+
+    std::unique_ptr<PseudoTerminal> m_pty;
+    std::unique_ptr<Form1> m_form;
+    QList<RuntimeError> m_reports;
+    QList<Shown> m_shown;
+};
+
+void TestBadInput::init()
+{
+    m_pty = std::make_unique<PseudoTerminal>();
+    QVERIFY(m_pty->isValid());
+    m_reports.clear();
+    m_shown.clear();
+    m_form = std::make_unique<Form1>(
+        m_pty->devicePath(), [this](const RuntimeError &error) { m_reports.append(error); });
+    // Connected after the window's own handler: sees what each event left on screen.
+    connect(m_form->Comm1, &SerialControl::OnComm, this, [this] {
+        if (m_form->Comm1->CommEvent() == SerialControl::ReceiveEvent)
+            m_shown.append({m_form->txtTemp->text(), m_form->txtIndex->text()});
+    });
+    m_form->Form_Load();
+    QVERIFY(!m_form->hasEnded());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+void TestBadInput::cleanup()
+{
+    m_form.reset();
+    m_pty.reset();
+}
+
+void TestBadInput::everyByteIsOneReadingAndNothingElse_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("recording");
+
+    QByteArray nulsBetween;
+    for (int i = 0; i < 50; ++i)
+        nulsBetween += QByteArray("\0\0\x31\0", 4);
+    // What a terminal or a modem would act on: XON, XOFF, interrupt, end of file, suspend, CR,
+    // LF, escape sequences, delete, 0xFF (the parity-marking escape).
+    const QByteArray lineControl("\x11\x13\x03\x04\x1a\r\n\x1b[2J\x1b"
+                                 "c\x7f\xff\xff\0\x13\x13\x11",
+                                 19);
+
+    QTest::newRow("every value ascending") << everyValue(true) << false;
+    QTest::newRow("every value descending") << everyValue(false) << false;
+    QTest::newRow("every value, recording") << everyValue(true) << true;
+    QTest::newRow("NULs between readings") << nulsBetween << false;
+    QTest::newRow("line and flow control, 200 times") << lineControl.repeated(200) << false;
+    QTest::newRow("5000 NULs") << QByteArray(5000, '\0') << false;
+    QTest::newRow("5000 random bytes") << pseudoRandom(5000, 1) << false;
+    QTest::newRow("5000 random bytes, recording, past the chart's wrap")
+        << pseudoRandom(5000, 2) << true;
+}
+
+void TestBadInput::everyByteIsOneReadingAndNothingElse()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, recording);
+    if (recording)
+        m_form->cmdPlot->click();
+    const QString caption = m_form->cmdPlot->text();
+    const long indicator = m_form->Shape1->FillColor();
+
+    QVERIFY(m_pty->write(bytes));
+    QTRY_COMPARE_WITH_TIMEOUT(m_shown.size(), bytes.size(), 20000);
+    QTest::qWait(50); // a byte counted twice would show up here
+    QCOMPARE(m_shown.size(), bytes.size());
+
+    for (int i = 0; i < bytes.size(); ++i) {
+        const quint8 raw = quint8(bytes.at(i));
+        // With recording on, the counter starts again after the chart's 500th reading.
+        const qint64 count = recording ? i % 500 + 1 : i + 1;
+        QVERIFY2(
+            m_shown.at(i).temperature == expectedText(raw),
+            qPrintable(
+                QStringLiteral("byte %1 (%2): %3").arg(i).arg(raw).arg(m_shown.at(i).temperature)));
+        QVERIFY2(
+            m_shown.at(i).counter == QString::number(count),
+            qPrintable(QStringLiteral("byte %1: counter %2").arg(i).arg(m_shown.at(i).counter)));
+    }
+
+    // Nothing but the readings changed.
+    QVERIFY(m_reports.isEmpty());
+    QVERIFY(!m_form->hasEnded());
+    QVERIFY(m_form->Comm1->PortOpen());
+    QCOMPARE(m_form->Plotting, qint16(recording ? -1 : 0));
+    QCOMPARE(m_form->cmdPlot->text(), caption);
+    QCOMPARE(m_form->Shape1->FillColor(), indicator);
+    QCOMPARE(m_form->windowTitle(), QStringLiteral("Thermometer"));
+    if (recording) {
+        // The position is the last reading's: at the counter, or back at 0 when that reading was
+        // the 500th and started the chart again.
+        const qint64 shown = (bytes.size() - 1) % 500 + 1;
+        QCOMPARE(m_form->SampleIndex, shown == 500 ? 0 : shown);
+        QCOMPARE(m_form->Picture1->CurrentX(), float(m_form->SampleIndex));
+        QCOMPARE(m_form->Picture1->CurrentY(),
+                 float(50 - expectedChartValue(quint8(bytes.back()))));
+    } else {
+        QCOMPARE(m_form->SampleIndex, qint64(bytes.size()));
+        QVERIFY(m_form->Picture1->isCleared());
+    }
+}
+
+QTEST_MAIN(TestBadInput)
+#include "tst_badinput.moc"
