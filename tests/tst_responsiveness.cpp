@@ -1,0 +1,139 @@
+// Clicks stay prompt while readings flood in: a writer thread fills the pty as fast as the
+// window reads, and each click's mouse events are posted to the event loop as the window system
+// would deliver them. Timed from the posting to the end of the window's handler.
+
+#include "main_window/form1.h"
+#include "main_window/runtimeerror.h"
+#include "support/pseudoterminal.h"
+
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+
+#include <algorithm>
+#include <atomic>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The goal is 50 ms; the bound is wider, so that a loaded machine does not fail the test.
+constexpr qint64 BoundMs = 500;
+
+class Flood
+{
+public:
+    explicit Flood(int master)
+        : m_thread([this, master] { run(master); })
+    {
+    }
+    ~Flood()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    qint64 written() const { return m_written; }
+
+private:
+    void run(int master)
+    {
+        QByteArray chunk(4096, '\0');
+        for (int i = 0; i < chunk.size(); ++i)
+            chunk[i] = char(i % 101);
+        while (!m_stop) {
+            pollfd ready {master, POLLOUT, 0};
+            if (::poll(&ready, 1, 10) != 1)
+                continue;
+            const ssize_t n = ::write(master, chunk.constData(), size_t(chunk.size()));
+            if (n > 0)
+                m_written += n;
+        }
+    }
+
+    std::atomic<bool> m_stop {false};
+    std::atomic<qint64> m_written {0};
+    std::thread m_thread;
+};
+
+void postClick(QWidget *button)
+{
+    const QPointF centre = QRectF(button->rect()).center();
+    const QPointF global = button->mapToGlobal(centre);
+    QCoreApplication::postEvent(button,
+                                new QMouseEvent(QEvent::MouseButtonPress, centre, global,
+                                                Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(button,
+                                new QMouseEvent(QEvent::MouseButtonRelease, centre, global,
+                                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+}
+
+} // namespace
+
+class TestResponsiveness : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void clickIsHandledPromptlyDuringAFlood_data();
+    void clickIsHandledPromptlyDuringAFlood();
+};
+
+void TestResponsiveness::clickIsHandledPromptlyDuringAFlood_data()
+{
+    QTest::addColumn<bool>("exit");
+    QTest::addColumn<int>("clicks");
+    QTest::newRow("Start/Stop, 20 times") << false << 20;
+    QTest::newRow("Exit") << true << 1;
+}
+
+void TestResponsiveness::clickIsHandledPromptlyDuringAFlood()
+{
+    QFETCH(bool, exit);
+    QFETCH(int, clicks);
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    QList<RuntimeError> reports;
+    Form1 form(pty.devicePath(), [&](const RuntimeError &error) { reports.append(error); });
+    form.Form_Load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 postedAt = 0;
+    QList<qint64> handledAfter; // microseconds
+    // Connected after the window's own handlers: runs once they are done.
+    const auto handled = [&] { handledAfter.append((clock.nsecsElapsed() - postedAt) / 1000); };
+    connect(form.cmdPlot, &QPushButton::clicked, this, handled);
+    connect(&form, &Form1::ended, this, handled);
+    QPushButton *const button = exit ? form.cmdExit : form.cmdPlot;
+
+    Flood flood(pty.masterFd());
+    QTRY_VERIFY(form.SampleIndex > 1000);
+    for (int click = 0; click < clicks; ++click) {
+        // The window must be busy with readings when the click comes.
+        const qint64 before = flood.written();
+        QTRY_VERIFY(flood.written() > before + 4096);
+        postedAt = clock.nsecsElapsed();
+        postClick(button);
+        QTRY_COMPARE_WITH_TIMEOUT(handledAfter.size(), click + 1, 5000);
+        QCOMPARE(form.Plotting, qint16(exit || click % 2 ? 0 : -1));
+        QTest::qWait(click % 5 * 7); // clicks at uneven moments of the stream
+    }
+    if (exit) {
+        QVERIFY(form.hasEnded());
+        QCOMPARE(form.exitStatus(), 0);
+    }
+    QVERIFY(reports.isEmpty());
+
+    std::sort(handledAfter.begin(), handledAfter.end());
+    const qint64 worst = handledAfter.back();
+    qInfo("%d clicks while %lld bytes flooded in: median %.2f ms, worst %.2f ms", clicks,
+          flood.written(), handledAfter.at(handledAfter.size() / 2) / 1000.0, worst / 1000.0);
+    QVERIFY2(worst <= BoundMs * 1000, qPrintable(QString::number(worst / 1000.0)));
+}
+
+QTEST_MAIN(TestResponsiveness)
+#include "tst_responsiveness.moc"
