@@ -7,6 +7,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("thermometer"));
+    // Wayland compositors find the window's icon and name through its desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral(THERMOMETER_APP_ID));
 
     Form1 form(QStringLiteral(THERMOMETER_FIRST_SERIAL_PORT), showErrorReport);
     QObject::connect(&form, &Form1::ended, &app, &QCoreApplication::exit);

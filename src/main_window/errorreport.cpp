@@ -2,6 +2,7 @@
 
 #include "main_window/runtimeerror.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -9,9 +10,8 @@
 void showErrorReport(const RuntimeError &error)
 {
     const QString text = error.reportText();
-    // Standard error first: it still tells what happened if no one can see the box.
-    std::fprintf(stderr, "thermometer: %s\n",
-                 qPrintable(QString(text).replace(QStringLiteral("\n\n"), QStringLiteral(" "))));
+    // Standard error first: it still tells what happened when no one sees the box.
+    std::fprintf(stderr, "thermometer: %s\n", qPrintable(text));
     std::fflush(stderr);
-    QMessageBox::critical(nullptr, QStringLiteral("Thermometer"), text);
+    QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Thermometer"), text);
 }

@@ -9,5 +9,5 @@ RuntimeError::RuntimeError(Number number, const QString &description)
 
 QString RuntimeError::reportText() const
 {
-    return QStringLiteral("Run-time error %1:\n\n%2").arg(int(m_number)).arg(m_description);
+    return QStringLiteral("Run-time error %1: %2").arg(QString::number(m_number), m_description);
 }
