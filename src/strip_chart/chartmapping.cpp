@@ -19,5 +19,5 @@ int pixelOf(double user, double scale, int pixels)
 
 QPoint chartPixel(double x, double y, QSizeF scale, QSize area)
 {
-    return { pixelOf(x, scale.width(), area.width()), pixelOf(y, scale.height(), area.height()) };
+    return {pixelOf(x, scale.width(), area.width()), pixelOf(y, scale.height(), area.height())};
 }
