@@ -1,6 +1,7 @@
 #include "strip_chart/chartsurface.h"
 
 #include "strip_chart/chartmapping.h"
+#include "strip_chart/pixelline.h"
 #include "strip_chart/rgb.h"
 
 #include <QEvent>
@@ -50,9 +51,13 @@ void ChartSurface::PSet(float x, float y)
 {
     matchImageToArea();
     const QPoint pixel = pixelOf(x, y);
-    QPainter painter(&m_image);
-    painter.setPen(QPen(colorOf(m_foreColor), 1));
-    painter.drawPoint(pixelPoint(pixel));
+    if (m_image.devicePixelRatio() == 1) {
+        drawPixelLine(m_image, pixel, pixel, colorOf(m_foreColor).rgb());
+    } else {
+        QPainter painter(&m_image);
+        painter.setPen(QPen(colorOf(m_foreColor), 1));
+        painter.drawPoint(pixelPoint(pixel));
+    }
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
@@ -62,16 +67,26 @@ void ChartSurface::PSet(float x, float y)
 void ChartSurface::Line(float x, float y)
 {
     matchImageToArea();
-    const QPoint from = pixelOf(m_currentX, m_currentY);
-    const QPoint to = pixelOf(x, y);
-    QPainter painter(&m_image);
-    painter.setPen(QPen(colorOf(m_foreColor), 1));
-    // The painter clips at the image's edges; the position moves on even when off the chart.
-    painter.drawLine(pixelPoint(from), pixelPoint(to));
+    // Clipped at the image's edges; the position moves on even when off the chart.
+    drawLine(pixelOf(m_currentX, m_currentY), pixelOf(x, y));
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
     update(contentsRect());
+}
+
+void ChartSurface::drawLine(QPoint from, QPoint to)
+{
+    // At ratio 1 (and for points, in PSet), the painter's own pixels without a painter per line:
+    // a reading draws a line, and beginning and ending a painter cost far more than the line.
+    // Scaled up, the pen is a stroke of its own shape, which only the painter draws.
+    if (m_image.devicePixelRatio() == 1) {
+        drawPixelLine(m_image, pixelPoint(from), pixelPoint(to), colorOf(m_foreColor).rgb());
+        return;
+    }
+    QPainter painter(&m_image);
+    painter.setPen(QPen(colorOf(m_foreColor), 1));
+    painter.drawLine(pixelPoint(from), pixelPoint(to));
 }
 
 QPoint ChartSurface::pixelOf(float x, float y) const

@@ -46,6 +46,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void drawLine(QPoint from, QPoint to);
     QPoint pixelOf(float x, float y) const;
     QPointF pixelPoint(QPoint pixel) const;
     void matchImageToArea();
