@@ -123,6 +123,7 @@ void SerialControl::setPortOpen(bool open)
     if (!m_line->open(device, &failure, &reason))
         throw RuntimeError(RuntimeError::PortOpenFailed, openFailureText(device, failure, reason));
     m_next = m_end = 0;
+    m_moreMayWait = false;
     m_lossQueued = false;
     // Bytes that came before the port opened are announced as soon as the event loop runs.
     m_line->setWatching(true);
@@ -207,12 +208,14 @@ qint64 SerialControl::fill()
     }
     if (m_end == InBufferSize)
         return 0;
-    const qint64 read = m_line->read(m_buffer + m_end, InBufferSize - m_end);
+    const qint64 room = InBufferSize - m_end;
+    const qint64 read = m_line->read(m_buffer + m_end, room);
     if (read < 0) {
         portFailed();
         return -1;
     }
     m_end += read;
+    m_moreMayWait = read == room;
     return read;
 }
 
@@ -225,7 +228,9 @@ void SerialControl::deliver()
     const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
     int untilClockRead = ReadingsBetweenClockReads;
     while (PortOpen()) {
-        if (InBufferCount() < m_rThreshold && fill() <= 0)
+        // Read on within the turn only after a read that filled the buffer: after a shorter one
+        // the device is empty, and asking it again costs a system call for nothing.
+        if (InBufferCount() < m_rThreshold && (!m_moreMayWait || fill() <= 0))
             return;
         if (InBufferCount() < m_rThreshold)
             return;

@@ -99,6 +99,7 @@ private:
     QBasicTimer m_readTick;
     bool m_deliveryQueued = false;
     bool m_lossQueued = false;
+    bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
     qint64 m_next = 0; ///< the next byte of m_buffer to deliver
     qint64 m_end = 0; ///< the end of what was read into m_buffer
     char m_buffer[InBufferSize] = {};
