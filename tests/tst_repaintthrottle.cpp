@@ -38,17 +38,20 @@ void TestRepaintThrottle::frameMilliseconds_data()
 {
     QTest::addColumn<qreal>("hertz");
     QTest::addColumn<int>("milliseconds");
-    QTest::newRow("60 Hz") << 60.0 << 16;
-    QTest::newRow("144 Hz") << 144.0 << 6;
-    QTest::newRow("no rate reported") << 0.0 << 16;
-    QTest::newRow("nonsense rate") << 1e9 << 16;
+    QTest::addColumn<qint64>("nanoseconds");
+    QTest::newRow("60 Hz") << 60.0 << 16 << qint64(16666666);
+    QTest::newRow("144 Hz") << 144.0 << 6 << qint64(6944444);
+    QTest::newRow("no rate reported") << 0.0 << 16 << qint64(16666666);
+    QTest::newRow("nonsense rate") << 1e9 << 16 << qint64(16666666);
 }
 
 void TestRepaintThrottle::frameMilliseconds()
 {
     QFETCH(qreal, hertz);
     QFETCH(int, milliseconds);
+    QFETCH(qint64, nanoseconds);
     QCOMPARE(RepaintThrottle::frameMilliseconds(hertz), milliseconds);
+    QCOMPARE(RepaintThrottle::frameNanoseconds(hertz), nanoseconds);
 }
 
 void TestRepaintThrottle::aFloodOfChangesRepaintsOncePerFrame_data()

@@ -12,15 +12,21 @@ RepaintThrottle::RepaintThrottle(QWidget *window)
     : QObject(window)
     , m_window(window)
 {
+    m_clock.start();
     window->installEventFilter(this);
 }
 
-int RepaintThrottle::frameMilliseconds(qreal hertz)
+qint64 RepaintThrottle::frameNanoseconds(qreal hertz)
 {
     // A screen that reports no sensible rate is taken as the common 60 Hz.
     if (!(hertz >= 10 && hertz <= 1000))
         hertz = 60;
-    return int(std::floor(1000 / hertz));
+    return qint64(std::floor(1e9 / hertz));
+}
+
+int RepaintThrottle::frameMilliseconds(qreal hertz)
+{
+    return int(frameNanoseconds(hertz) / 1000000);
 }
 
 bool RepaintThrottle::eventFilter(QObject *watched, QEvent *event)
@@ -31,10 +37,19 @@ bool RepaintThrottle::eventFilter(QObject *watched, QEvent *event)
         m_held = true;
         return true;
     }
-    // This repaint goes through and starts a frame; requests within it wait for its end.
-    const QScreen *const screen = m_window->screen();
-    m_frame.start(frameMilliseconds(screen ? screen->refreshRate() : 0), Qt::PreciseTimer, this);
+    // This repaint goes through; requests within its frame wait for the frame's end.
+    startFrame();
     return false;
+}
+
+void RepaintThrottle::startFrame()
+{
+    const QScreen *const screen = m_window->screen();
+    const qint64 frame = frameNanoseconds(screen ? screen->refreshRate() : 0);
+    const qint64 now = m_clock.nsecsElapsed();
+    const qint64 frameEnd = (now / frame + 1) * frame;
+    // Whole milliseconds, rounded up: the timer never ends a frame early.
+    m_frame.start(int((frameEnd - now + 999999) / 1000000), Qt::PreciseTimer, this);
 }
 
 void RepaintThrottle::timerEvent(QTimerEvent *event)
