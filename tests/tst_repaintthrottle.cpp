@@ -32,6 +32,7 @@ private slots:
     void frameMilliseconds();
     void aFloodOfChangesRepaintsOncePerFrame_data();
     void aFloodOfChangesRepaintsOncePerFrame();
+    void aLoneChangeRepaintsAtOnceAndLeavesNoTimer();
 };
 
 void TestRepaintThrottle::frameMilliseconds_data()
@@ -88,6 +89,34 @@ void TestRepaintThrottle::aFloodOfChangesRepaintsOncePerFrame()
         QVERIFY2(window.paints <= 300 / frame + 2, qPrintable(QString::number(window.paints)));
     else
         QVERIFY2(window.paints > 300 / frame * 4, qPrintable(QString::number(window.paints)));
+}
+
+void TestRepaintThrottle::aLoneChangeRepaintsAtOnceAndLeavesNoTimer()
+{
+    CountingWidget window;
+    window.resize(100, 100);
+    auto *const throttle = new RepaintThrottle(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(100);
+
+    struct TimerCount : QObject
+    {
+        int timers = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            timers += event->type() == QEvent::Timer;
+            return false;
+        }
+    } count;
+    throttle->installEventFilter(&count);
+    window.paints = 0;
+    window.update();
+    QTRY_COMPARE(window.paints, 1);
+    // Nothing else changed: nothing may run at the end of the frame.
+    QTest::qWait(100);
+    QCOMPARE(window.paints, 1);
+    QCOMPARE(count.timers, 0);
 }
 
 QTEST_MAIN(TestRepaintThrottle)

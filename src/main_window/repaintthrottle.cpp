@@ -33,23 +33,21 @@ bool RepaintThrottle::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != m_window || event->type() != QEvent::UpdateRequest)
         return false;
-    if (m_frame.isActive()) {
-        m_held = true;
+    if (m_frame.isActive())
+        return true; // one repaint waits for the frame's end already
+    const qint64 now = m_clock.nsecsElapsed();
+    if (now < m_frameEnd) {
+        // Within the frame of the last repaint: this one waits for the frame's end. Whole
+        // milliseconds, rounded up: the timer never ends a frame early.
+        m_frame.start(int((m_frameEnd - now + 999999) / 1000000), Qt::PreciseTimer, this);
         return true;
     }
-    // This repaint goes through; requests within its frame wait for the frame's end.
-    startFrame();
-    return false;
-}
-
-void RepaintThrottle::startFrame()
-{
+    // This repaint goes through at once. No timer: a repaint that nothing follows costs no
+    // wake-up at the end of its frame.
     const QScreen *const screen = m_window->screen();
     const qint64 frame = frameNanoseconds(screen ? screen->refreshRate() : 0);
-    const qint64 now = m_clock.nsecsElapsed();
-    const qint64 frameEnd = (now / frame + 1) * frame;
-    // Whole milliseconds, rounded up: the timer never ends a frame early.
-    m_frame.start(int((frameEnd - now + 999999) / 1000000), Qt::PreciseTimer, this);
+    m_frameEnd = (now / frame + 1) * frame;
+    return false;
 }
 
 void RepaintThrottle::timerEvent(QTimerEvent *event)
@@ -57,9 +55,6 @@ void RepaintThrottle::timerEvent(QTimerEvent *event)
     if (event->timerId() != m_frame.timerId())
         return QObject::timerEvent(event);
     m_frame.stop();
-    if (!m_held)
-        return;
-    m_held = false;
     QEvent request(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(m_window, &request);
 }

@@ -13,8 +13,9 @@ class QWidget;
 ///
 /// Every repaint of a window's widgets goes through one update request to the window; the
 /// throttle holds back the requests that come within the frame of the last repaint and sends one
-/// when the frame is over. Frames are the screen's periods laid end to end, not whole
-/// milliseconds from the last repaint, so a 60 Hz screen gets at most 60 repaints a second.
+/// when the frame is over; a request after a quiet frame goes through at once. Frames are the
+/// screen's periods laid end to end, not whole milliseconds from the last repaint, so a 60 Hz
+/// screen gets at most 60 repaints a second.
 class RepaintThrottle : public QObject
 {
     Q_OBJECT
@@ -31,10 +32,10 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    void startFrame();
-
     QWidget *const m_window;
     QElapsedTimer m_clock;
+    /// The end of the frame of the last repaint, on m_clock.
+    qint64 m_frameEnd = 0;
+    /// Runs only while a repaint waits for the end of a frame.
     QBasicTimer m_frame;
-    bool m_held = false;
 };
