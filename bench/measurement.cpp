@@ -66,6 +66,25 @@ private:
     bool m_keepTimes;
 };
 
+// Counts timer events, and apart those of the text cursor's blink in the focused text box.
+class TimerCounter : public QObject
+{
+public:
+    std::atomic<qint64> all {0};
+    std::atomic<qint64> cursorBlink {0};
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Timer) {
+            ++all;
+            if (qstrcmp(watched->metaObject()->className(), "QWidgetLineControl") == 0)
+                ++cursorBlink;
+        }
+        return false;
+    }
+};
+
 // Watches the temperature box: each reading changes its text (consecutive readings differ), so
 // each change is one reading, which must be the next one written and shown right.
 class ReadingWatch
@@ -184,9 +203,12 @@ bool paced(const Run &run)
         if (time >= writer.windowStartNs() && time <= writer.windowEndNs())
             ++windowPaints;
     results[QStringLiteral("repaints_per_s")] = double(windowPaints) / (windowNs / 1e9);
+    results[QStringLiteral("switches_per_s")]
+        = double(writer.mainThreadSwitchesInWindow()) / (windowNs / 1e9);
 
     std::vector<double> toText;
     std::vector<double> toScreen;
+    std::vector<double> textToScreen;
     size_t paint = 0;
     for (qint64 i = measureFrom; i < std::min(watch.seen, count); ++i) {
         const qint64 written = writer.stampNs(i);
@@ -194,8 +216,10 @@ bool paced(const Run &run)
         toText.push_back(double(shown - written) / 1e3);
         while (paint < paints.times.size() && paints.times[paint] < shown)
             ++paint;
-        if (paint < paints.times.size())
+        if (paint < paints.times.size()) {
             toScreen.push_back(double(paints.times[paint] - written) / 1e3);
+            textToScreen.push_back(double(paints.times[paint] - shown) / 1e3);
+        }
     }
     results[QStringLiteral("text_p50_us")] = probes::quantile(toText, 0.5);
     results[QStringLiteral("text_p99_us")] = probes::quantile(toText, 0.99);
@@ -203,6 +227,8 @@ bool paced(const Run &run)
     results[QStringLiteral("screen_p50_us")] = probes::quantile(toScreen, 0.5);
     results[QStringLiteral("screen_p99_us")] = probes::quantile(toScreen, 0.99);
     results[QStringLiteral("screen_max_us")] = probes::quantile(toScreen, 1.0);
+    results[QStringLiteral("text_to_screen_p99_us")] = probes::quantile(textToScreen, 0.99);
+    results[QStringLiteral("text_to_screen_max_us")] = probes::quantile(textToScreen, 1.0);
     results[QStringLiteral("readings")] = double(count);
     results[QStringLiteral("lost")] = double(count - std::min(watch.seen, count));
     results[QStringLiteral("wrong")] = double(watch.wrong + watch.extra);
@@ -353,7 +379,7 @@ bool idle(const Run &run)
             return false;
     }
 
-    EventRecorder timers(QEvent::Timer, false);
+    TimerCounter timers;
     qApp->installEventFilter(&timers);
     std::atomic<qint64> wakeups {0};
     const QMetaObject::Connection counting = QObject::connect(
@@ -368,7 +394,8 @@ bool idle(const Run &run)
         const qint64 startNs = probes::nowNs();
         const qint64 cpuStart = probes::processCpuNs() - probes::threadCpuNs(pthread_self());
         const qint64 switchesStart = probes::contextSwitches(mainThread);
-        const qint64 timersStart = timers.count;
+        const qint64 timersStart = timers.all;
+        const qint64 blinksStart = timers.cursorBlink;
         const qint64 wakeupsStart = wakeups;
         std::this_thread::sleep_for(std::chrono::milliseconds(qint64(seconds * 1000)));
         const double elapsed = double(probes::nowNs() - startNs) / 1e9;
@@ -376,7 +403,8 @@ bool idle(const Run &run)
         run.results[QStringLiteral("cpu_pct")] = 100.0 * double(cpu) / (elapsed * 1e9);
         run.results[QStringLiteral("switches_per_s")]
             = double(probes::contextSwitches(mainThread) - switchesStart) / elapsed;
-        run.results[QStringLiteral("timer_events")] = double(timers.count - timersStart);
+        run.results[QStringLiteral("timer_events")] = double(timers.all - timersStart);
+        run.results[QStringLiteral("cursor_blinks")] = double(timers.cursorBlink - blinksStart);
         run.results[QStringLiteral("wakeups_per_s")] = double(wakeups - wakeupsStart) / elapsed;
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     });

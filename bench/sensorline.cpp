@@ -84,6 +84,7 @@ void LineWriter::run()
     m_windowEndNs = probes::nowNs();
     m_processCpuAtEnd = probes::processCpuNs();
     m_writerCpuAtEnd = probes::threadCpuNs(pthread_self());
+    m_switchesAtEnd = probes::contextSwitches(int(getpid()));
 }
 
 void LineWriter::markWindowStart()
@@ -91,6 +92,7 @@ void LineWriter::markWindowStart()
     m_windowStartNs = probes::nowNs();
     m_processCpuAtStart = probes::processCpuNs();
     m_writerCpuAtStart = probes::threadCpuNs(pthread_self());
+    m_switchesAtStart = probes::contextSwitches(int(getpid()));
 }
 
 void LineWriter::paced()

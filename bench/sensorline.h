@@ -70,6 +70,9 @@ public:
     /// The writer's own CPU time within the window, and in all.
     qint64 writerCpuInWindow() const { return m_writerCpuAtEnd - m_writerCpuAtStart; }
     qint64 writerCpuTotal() const { return m_writerCpuAtEnd; }
+    /// Context switches of the process's main thread within the window: how often it slept and
+    /// was woken.
+    qint64 mainThreadSwitchesInWindow() const { return m_switchesAtEnd - m_switchesAtStart; }
 
 private:
     void run();
@@ -90,4 +93,6 @@ private:
     qint64 m_processCpuAtEnd = 0;
     qint64 m_writerCpuAtStart = 0;
     qint64 m_writerCpuAtEnd = 0;
+    qint64 m_switchesAtStart = 0;
+    qint64 m_switchesAtEnd = 0;
 };
