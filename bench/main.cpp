@@ -5,7 +5,8 @@
 //   thermometer_bench            the full set, about three minutes
 //   thermometer_bench --smoke    every scenario briefly, a few seconds
 //   thermometer_bench --sweep F  CPU against reading rate, both programs, data into F
-//   options: --runs N (repeats, default 3), --line-seconds S (default 20)
+//   options: --runs N (repeats of the line rate and the floods, default 2; each adds about
+//   a minute), --line-seconds S (default 20)
 
 #include "measurement.h"
 #include "probes.h"
@@ -29,7 +30,7 @@ using Results = std::map<QString, double>;
 struct Options
 {
     bool smoke = false;
-    int runs = 3;
+    int runs = 2;
     double lineSeconds = 20;
     QString sweepFile;
 };
@@ -170,7 +171,7 @@ void fullSet(const Options &options)
 {
     const int runs = options.smoke ? 1 : options.runs;
     const QString lineSeconds = QString::number(options.smoke ? 1 : options.lineSeconds);
-    const QString warmup = options.smoke ? QStringLiteral("0.3") : QStringLiteral("1");
+    const QString warmup = options.smoke ? QStringLiteral("0.3") : QStringLiteral("0.5");
     const qint64 floodCount = options.smoke ? 50000 : 1000000;
     const qint64 memoryCount = options.smoke ? 300000 : 10000000;
     const QString idleSeconds = options.smoke ? QStringLiteral("1") : QStringLiteral("10");
@@ -192,21 +193,16 @@ void fullSet(const Options &options)
                     {QStringLiteral("flood"), QStringLiteral("program"),
                      QStringLiteral("count=") + flood,
                      QStringLiteral("recording=") + QLatin1String(recording)});
-        measure(QStringLiteral("flood baseline"),
-                {QStringLiteral("flood"), QStringLiteral("baseline"),
-                 QStringLiteral("count=") + flood});
     }
-    std::fprintf(stderr, "clicks during a flood, idle, memory\n");
-    measure(QStringLiteral("flood program clicks"),
-            {QStringLiteral("flood"), QStringLiteral("program"), QStringLiteral("count=") + flood,
-             QStringLiteral("clicks=50")});
+    // Clicks during the long flood: how long a press waits while the event loop is busiest.
+    std::fprintf(stderr, "idle; memory and clicks during a long flood\n");
     measure(QStringLiteral("idle program"),
             {QStringLiteral("idle"), QStringLiteral("program"),
              QStringLiteral("seconds=") + idleSeconds});
     measure(QStringLiteral("memory program"),
             {QStringLiteral("flood"), QStringLiteral("program"),
-             QStringLiteral("count=") + QString::number(memoryCount),
-             QStringLiteral("recording=1")});
+             QStringLiteral("count=") + QString::number(memoryCount), QStringLiteral("recording=1"),
+             QStringLiteral("clicks=50")});
 
     const QString p = QStringLiteral("paced program");
     const QString b = QStringLiteral("paced baseline");
@@ -251,12 +247,11 @@ void fullSet(const Options &options)
     for (const char *recording : {"0", "1"}) {
         const QString f = QStringLiteral("flood program rec=%1").arg(QLatin1String(recording));
         const bool on = QLatin1String(recording) == QLatin1String("1");
-        const QString b2 = QStringLiteral("flood baseline");
         table.row(on ? QString() : floodLabel,
                   on ? QStringLiteral("readings/s, recording on")
                      : QStringLiteral("readings/s, recording off"),
-                  figure(f, "rate", 0), on ? QString() : figure(b2, "rate", 0),
-                  QStringLiteral(">= 200000"), yesNo(medianOf(f, "rate") >= 200000));
+                  figure(f, "rate", 0), QString(), QStringLiteral(">= 200000"),
+                  yesNo(medianOf(f, "rate") >= 200000));
         const double lost = maxOf(f, "lost") + maxOf(f, "wrong");
         const bool shown = valuesOf(f, "last_shown")
                 == std::vector<double>(valuesOf(f, "last_shown").size(), 1.0)
@@ -267,27 +262,13 @@ void fullSet(const Options &options)
                       .arg(on ? QStringLiteral("on") : QStringLiteral("off")),
                   QStringLiteral("%1; %2").arg(lost).arg(shown ? QStringLiteral("yes")
                                                                : QStringLiteral("NO")),
-                  on ? QString() : QStringLiteral("%1").arg(maxOf(b2, "lost") + maxOf(b2, "wrong")),
-                  QStringLiteral("0; yes"), yesNo(lost == 0 && shown));
+                  QString(), QStringLiteral("0; yes"), yesNo(lost == 0 && shown));
     }
-    const QString c = QStringLiteral("flood program clicks");
-    table.row(QString(), QStringLiteral("Start/Stop click every 50 ms: answered"),
-              QStringLiteral("%1 of %2")
-                  .arg(medianOf(c, "clicks_answered"))
-                  .arg(medianOf(c, "clicks_posted")),
-              QString(), QStringLiteral("all"),
-              yesNo(medianOf(c, "clicks_answered") >= 1
-                    && medianOf(c, "clicks_answered") + 1 >= medianOf(c, "clicks_posted")));
-    table.row(QString(), QStringLiteral("click waited, median / max, ms"),
-              QStringLiteral("%1 / %2")
-                  .arg(medianOf(c, "click_p50_us") / 1e3, 0, 'f', 3)
-                  .arg(maxOf(c, "click_max_us") / 1e3, 0, 'f', 3),
-              QString(), QString(), QString());
     const QString i = QStringLiteral("idle program");
     const QString idleLabel
         = QStringLiteral("Idle: port open, nothing arriving, %1 s").arg(idleSeconds);
     table.row(idleLabel, QStringLiteral("CPU, % of one core"), figure(i, "cpu_pct", 3), QString(),
-              QStringLiteral("~0"), yesNo(medianOf(i, "cpu_pct") < 0.1));
+              QStringLiteral("~0 (< 0.5)"), yesNo(medianOf(i, "cpu_pct") < 0.5));
     // The focused text box's cursor blinks, a Qt timer of the text box's own; every other timer
     // counts against the program.
     table.row(
@@ -304,16 +285,32 @@ void fullSet(const Options &options)
               figure(i, "switches_per_s", 2), QString(), QString(), QString());
     const QString m = QStringLiteral("memory program");
     const double growth = medianOf(m, "rss_end_kib") - medianOf(m, "rss_tenth_kib");
-    table.row(QStringLiteral("Memory: %1 readings at once, recording").arg(memoryCount),
+    table.row(QStringLiteral("Memory and clicks: %1 readings at once, recording").arg(memoryCount),
               QStringLiteral("peak resident, MiB"), figure(m, "rss_peak_kib", 1, 1.0 / 1024),
               QString(), QStringLiteral("bounded"), QString());
     table.row(QString(), QStringLiteral("growth after the first tenth, KiB"),
               QString::number(growth, 'f', 0), QString(), QStringLiteral("<= 1024"),
               yesNo(growth <= 1024));
-    table.row(QString(), QStringLiteral("readings/s; lost or wrong"),
-              QStringLiteral("%1; %2")
-                  .arg(medianOf(m, "rate"), 0, 'f', 0)
-                  .arg(maxOf(m, "lost") + maxOf(m, "wrong")),
+    table.row(
+        QString(), QStringLiteral("readings/s; lost or wrong; last text shown"),
+        QStringLiteral("%1; %2; %3")
+            .arg(medianOf(m, "rate"), 0, 'f', 0)
+            .arg(maxOf(m, "lost") + maxOf(m, "wrong"))
+            .arg(medianOf(m, "last_shown") == 1 ? QStringLiteral("yes") : QStringLiteral("NO")),
+        QString(), QStringLiteral("-; 0; yes"),
+        yesNo(maxOf(m, "lost") + maxOf(m, "wrong") == 0 && medianOf(m, "last_shown") == 1));
+    table.row(QString(), QStringLiteral("Start/Stop clicks every 50 ms meanwhile: answered"),
+              QStringLiteral("%1 of %2")
+                  .arg(medianOf(m, "clicks_answered"))
+                  .arg(medianOf(m, "clicks_posted")),
+              QString(), QStringLiteral("all"),
+              yesNo(medianOf(m, "clicks_answered") >= 1
+                    && medianOf(m, "clicks_answered") + 1 >= medianOf(m, "clicks_posted")));
+    table.row(QString(), QStringLiteral("click waited in the queue, median / p99 / max, ms"),
+              QStringLiteral("%1 / %2 / %3")
+                  .arg(medianOf(m, "click_p50_us") / 1e3, 0, 'f', 3)
+                  .arg(medianOf(m, "click_p99_us") / 1e3, 0, 'f', 3)
+                  .arg(maxOf(m, "click_max_us") / 1e3, 0, 'f', 3),
               QString(), QString(), QString());
     table.print();
 }
