@@ -165,18 +165,29 @@ bool SerialControl::event(QEvent *event)
 void SerialControl::arrival()
 {
     m_line->setWatching(false);
+    // Bytes closer together than a tick are a stream: from now on it is read on the clock, one
+    // wake-up a tick rather than one a byte. Slower bytes are read as they come, with no timer.
+    const auto now = std::chrono::steady_clock::now();
+    const bool stream = now - m_lastArrival < std::chrono::milliseconds(ReadTickMilliseconds);
+    m_lastArrival = now;
     const qint64 read = fill();
     if (read < 0)
         return;
     if (read == 0) {
-        // Nothing new (or no room left, for a handler that reads nothing): wait for more only
-        // when there is room for it, or the device would call again and again.
-        if (m_end < InBufferSize)
-            m_line->setWatching(true);
+        awaitBytes();
         return;
     }
-    m_readTick.start(ReadTickMilliseconds, Qt::PreciseTimer, this);
+    if (stream)
+        m_readTick.start(ReadTickMilliseconds, Qt::PreciseTimer, this);
     deliver();
+}
+
+// Out of bytes: the clock reads on if it runs, else the device is watched again. Only with room
+// in the buffer (for a handler that reads nothing), or the device would call again and again.
+void SerialControl::awaitBytes()
+{
+    if (!m_readTick.isActive() && m_end < InBufferSize)
+        m_line->setWatching(true);
 }
 
 void SerialControl::timerEvent(QTimerEvent *event)
@@ -228,12 +239,16 @@ void SerialControl::deliver()
     const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
     int untilClockRead = ReadingsBetweenClockReads;
     while (PortOpen()) {
-        // Read on within the turn only after a read that filled the buffer: after a shorter one
-        // the device is empty, and asking it again costs a system call for nothing.
-        if (InBufferCount() < m_rThreshold && (!m_moreMayWait || fill() <= 0))
-            return;
-        if (InBufferCount() < m_rThreshold)
-            return;
+        if (InBufferCount() < m_rThreshold) {
+            // Read on within the turn only after a read that filled the buffer: after a shorter
+            // one the device is empty, and asking it again costs a system call for nothing.
+            if (m_moreMayWait && fill() < 0)
+                return;
+            if (InBufferCount() < m_rThreshold) {
+                awaitBytes();
+                return;
+            }
+        }
         const qint64 before = InBufferCount();
         raiseOnComm(ReceiveEvent);
         if (!PortOpen())
@@ -242,8 +257,7 @@ void SerialControl::deliver()
             // The handler took nothing: it is not asked again until more bytes come, or the
             // event loop would turn into a busy loop.
             m_readTick.stop();
-            if (m_end < InBufferSize)
-                m_line->setWatching(true);
+            awaitBytes();
             return;
         }
         if (--untilClockRead == 0) {

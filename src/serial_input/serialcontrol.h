@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 class SerialLine;
 
 /// The serial communications control: a port with stored settings (38400 bit/s, 8N1, a
@@ -13,9 +15,10 @@ class SerialLine;
 ///
 /// Every byte is its own receive event: OnComm once per byte, in order, none merged or dropped.
 /// The events come from the event loop, in turns of at most half a millisecond, so clicks and
-/// repaints interleave with a flood. A byte after a quiet spell is read at once; while bytes
-/// keep coming the device is read once a millisecond, not woken for on every byte. The buffer
-/// is refilled only when it is empty: a flood waits in the system and holds back the sender.
+/// repaints interleave with a flood. Bytes further apart than a millisecond are read as they
+/// come; while they come closer together the device is read once a millisecond, not woken for
+/// on every byte. The buffer is refilled only when it is empty: a flood waits in the system and
+/// holds back the sender.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -84,6 +87,7 @@ protected:
 
 private:
     void arrival();
+    void awaitBytes();
     qint64 fill();
     void deliver();
     void queueDelivery();
@@ -97,6 +101,7 @@ private:
     qint16 m_sThreshold = 0;
     qint16 m_commEvent = 0;
     QBasicTimer m_readTick;
+    std::chrono::steady_clock::time_point m_lastArrival;
     bool m_deliveryQueued = false;
     bool m_lossQueued = false;
     bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
