@@ -6,11 +6,11 @@ set xlabel "readings per second (log scale)"
 set ylabel "CPU, % of one core (log scale)"
 set logscale xy
 set xrange [5:3000000]
-set yrange [0.01:150]
+set yrange [0.1:150]
 set grid xtics ytics mxtics mytics
 set key top left
-set arrow from 3840,0.01 to 3840,150 nohead dashtype 2 linecolor rgb "#888888"
-set label "line limit\n3840/s" at 3840*1.1,0.03 textcolor rgb "#555555"
+set arrow from 3840,0.1 to 3840,150 nohead dashtype 2 linecolor rgb "#888888"
+set label "line limit\n3840/s" at 3840*1.1,0.2 textcolor rgb "#555555"
 plot "docs/performance-cpu.dat" index 0 using 1:2 with linespoints pt 7 lw 2 lc rgb "#1f5fbf" title "Thermometer (recording)", \
      "" index 0 using 1:3 with linespoints pt 5 lw 2 lc rgb "#c0392b" title "naive baseline", \
      "" index 1 using 1:2 with points pt 9 ps 2 lc rgb "#1f5fbf" title "Thermometer, flood", \
