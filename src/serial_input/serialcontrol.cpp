@@ -14,8 +14,9 @@
 
 namespace {
 
-// Posted to the control itself, so that every notification reaches the window from the event
-// loop and never from inside the port's own signal emission.
+// Posted to the control itself: the next turn of receive events, once clicks and repaints have
+// had theirs; and the close after a loss, which must not happen inside the device's own
+// notification.
 const QEvent::Type ReceiveQueued = QEvent::Type(QEvent::User + 1);
 const QEvent::Type LossQueued = QEvent::Type(QEvent::User + 2);
 
@@ -161,7 +162,7 @@ bool SerialControl::event(QEvent *event)
     return QObject::event(event);
 }
 
-// Bytes came after a quiet spell: read them at once, and read on by the clock while more come.
+// Bytes came while the device was watched: read and deliver them at once.
 void SerialControl::arrival()
 {
     m_line->setWatching(false);

@@ -8,16 +8,21 @@ SerialLine::SerialLine(QObject *parent)
     : QObject(parent)
     , m_port(new QSerialPort(this))
 {
-    connect(m_port, &QSerialPort::readyRead, this, [this] {
-        if (m_watching)
-            emit arrival();
-    });
+    // Queued: what the control does on an arrival may close the port, which must not happen
+    // inside the port's own signals.
+    connect(
+        m_port, &QSerialPort::readyRead, this,
+        [this] {
+            if (m_watching && m_port->bytesAvailable() > 0)
+                emit arrival();
+        },
+        Qt::QueuedConnection);
     connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         // Qt repeats these until the port is closed: report the loss once, by the next read.
         if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
             && m_lostReason.isEmpty()) {
             m_lostReason = m_port->errorString();
-            emit arrival();
+            QMetaObject::invokeMethod(this, &SerialLine::arrival, Qt::QueuedConnection);
         }
     });
 }
