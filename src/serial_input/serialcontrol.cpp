@@ -204,7 +204,7 @@ void SerialControl::timerEvent(QTimerEvent *event)
     } else if (read == 0) {
         // A whole tick without a byte: the stream has stopped; wait for the next byte.
         m_readTick.stop();
-        m_line->setWatching(true);
+        awaitBytes();
     }
 }
 
@@ -235,8 +235,11 @@ qint64 SerialControl::fill()
 // buffer empties, until the turn is over.
 void SerialControl::deliver()
 {
-    if (m_rThreshold < 1)
+    if (m_rThreshold < 1) {
+        // No receive events: the bytes wait in the buffer, and then in the system.
+        awaitBytes();
         return;
+    }
     const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
     int untilClockRead = ReadingsBetweenClockReads;
     while (PortOpen()) {
