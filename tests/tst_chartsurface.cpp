@@ -127,6 +127,8 @@ private slots:
     void indicator_data();
     void indicator();
     void clsRestoresTheBackground();
+    void screenFollowsTheImage_data();
+    void screenFollowsTheImage();
     void survivesHideAndShow();
     void drawsAtItsSizeBeforeFirstShown();
     void borderIsTwoPixels();
@@ -374,6 +376,43 @@ void TestChartSurface::clsRestoresTheBackground()
     QCOMPARE(surface->CurrentX(), 0.0F);
     QCOMPARE(surface->CurrentY(), 0.0F);
     QVERIFY(surface->isCleared());
+}
+
+void TestChartSurface::screenFollowsTheImage_data()
+{
+    QTest::addColumn<QList<Steps>>("batches");
+
+    QTest::newRow("a trace drawn between repaints")
+        << QList<Steps> {{{Step::PSet, 1, 25}, {Step::Line, 10, 25}},
+                         {{Step::Line, 11, 0}, {Step::Line, 12, 50}},
+                         {{Step::Line, 13, 30}}};
+    QTest::newRow("lines into and out of the chart")
+        << QList<Steps> {{{Step::PSet, 480, 25}, {Step::Line, 600, -40}},
+                         {{Step::PSet, 100, -10}, {Step::Line, 120, 25}}};
+    QTest::newRow("cleared between repaints") << QList<Steps> {
+        {{Step::PSet, 0, 0}, {Step::Line, 500, 50}}, {{Step::Cls}, {Step::PSet, 250, 25}}};
+}
+
+void TestChartSurface::screenFollowsTheImage()
+{
+    QFETCH(QList<Steps>, batches);
+
+    const auto surface = chart(true);
+    QVERIFY(surface);
+    if (surface->image().devicePixelRatio() != 1)
+        QSKIP("The offscreen screen grabs a window at its size in device-independent pixels.");
+    // Each batch of drawing is repainted before the next: what the window shows must be the
+    // image, whatever part of it each repaint covered.
+    for (const Steps &batch : batches) {
+        run(*surface, batch);
+        QTest::qWait(30);
+    }
+    const QImage shown = surface->screen()
+                             ->grabWindow(surface->winId())
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    const QRect area(surface->contentsRect().topLeft(), surface->image().size());
+    QCOMPARE(shown.copy(area), surface->image().convertToFormat(QImage::Format_RGB32));
 }
 
 void TestChartSurface::survivesHideAndShow()

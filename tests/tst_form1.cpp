@@ -34,6 +34,7 @@ private slots:
     void readingsShowAsTemperatures_data();
     void readingsShowAsTemperatures();
     void readingsUseTheLocaleSeparator();
+    void readingsFollowTheWindowsLocale();
     void aBurstIsCountedByteForByte();
     void counterPassesSixteenBits();
     void typedTextIsReplacedAtTheNextReading();
@@ -253,6 +254,16 @@ void TestForm1::readingsUseTheLocaleSeparator()
     load();
     QVERIFY(send(QByteArray(1, char(49))));
     QTRY_COMPARE(m_form->txtTemp->text(), QStringLiteral("24,5 C"));
+}
+
+void TestForm1::readingsFollowTheWindowsLocale()
+{
+    load();
+    QVERIFY(send(QByteArray(1, char(49))));
+    QTRY_COMPARE(m_form->txtTemp->text(), QStringLiteral("24.5 C"));
+    m_form->setLocale(QLocale(QLocale::German, QLocale::Germany));
+    QVERIFY(send(QByteArray(1, char(51))));
+    QTRY_COMPARE(m_form->txtTemp->text(), QStringLiteral("25,5 C"));
 }
 
 void TestForm1::aBurstIsCountedByteForByte()

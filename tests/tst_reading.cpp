@@ -12,6 +12,8 @@ class TestReading : public QObject
 private slots:
     void temperatureText_data();
     void temperatureText();
+    void temperatureTexts_data();
+    void temperatureTexts();
     void counterText_data();
     void counterText();
     void chartValue_data();
@@ -43,6 +45,24 @@ void TestReading::temperatureText()
     QFETCH(int, raw);
     QFETCH(QString, text);
     QCOMPARE(::temperatureText(temperatureOf(quint8(raw)), QLocale(locale)), text);
+}
+
+void TestReading::temperatureTexts_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("C") << "C";
+    QTest::newRow("German: comma") << "de_DE";
+    QTest::newRow("Arabic: its own digits and separator") << "ar_EG";
+    QTest::newRow("Hindi") << "hi_IN";
+}
+
+void TestReading::temperatureTexts()
+{
+    QFETCH(QString, locale);
+    const QLocale chosen(locale);
+    const TemperatureTexts texts(chosen);
+    for (int raw = 0; raw < 256; ++raw)
+        QCOMPARE(texts[quint8(raw)], ::temperatureText(temperatureOf(quint8(raw)), chosen));
 }
 
 void TestReading::counterText_data()

@@ -32,23 +32,27 @@ private slots:
     void frameMilliseconds();
     void aFloodOfChangesRepaintsOncePerFrame_data();
     void aFloodOfChangesRepaintsOncePerFrame();
+    void aLoneChangeRepaintsAtOnceAndLeavesNoTimer();
 };
 
 void TestRepaintThrottle::frameMilliseconds_data()
 {
     QTest::addColumn<qreal>("hertz");
     QTest::addColumn<int>("milliseconds");
-    QTest::newRow("60 Hz") << 60.0 << 16;
-    QTest::newRow("144 Hz") << 144.0 << 6;
-    QTest::newRow("no rate reported") << 0.0 << 16;
-    QTest::newRow("nonsense rate") << 1e9 << 16;
+    QTest::addColumn<qint64>("nanoseconds");
+    QTest::newRow("60 Hz") << 60.0 << 16 << qint64(16666666);
+    QTest::newRow("144 Hz") << 144.0 << 6 << qint64(6944444);
+    QTest::newRow("no rate reported") << 0.0 << 16 << qint64(16666666);
+    QTest::newRow("nonsense rate") << 1e9 << 16 << qint64(16666666);
 }
 
 void TestRepaintThrottle::frameMilliseconds()
 {
     QFETCH(qreal, hertz);
     QFETCH(int, milliseconds);
+    QFETCH(qint64, nanoseconds);
     QCOMPARE(RepaintThrottle::frameMilliseconds(hertz), milliseconds);
+    QCOMPARE(RepaintThrottle::frameNanoseconds(hertz), nanoseconds);
 }
 
 void TestRepaintThrottle::aFloodOfChangesRepaintsOncePerFrame_data()
@@ -85,6 +89,34 @@ void TestRepaintThrottle::aFloodOfChangesRepaintsOncePerFrame()
         QVERIFY2(window.paints <= 300 / frame + 2, qPrintable(QString::number(window.paints)));
     else
         QVERIFY2(window.paints > 300 / frame * 4, qPrintable(QString::number(window.paints)));
+}
+
+void TestRepaintThrottle::aLoneChangeRepaintsAtOnceAndLeavesNoTimer()
+{
+    CountingWidget window;
+    window.resize(100, 100);
+    auto *const throttle = new RepaintThrottle(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(100);
+
+    struct TimerCount : QObject
+    {
+        int timers = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            timers += event->type() == QEvent::Timer;
+            return false;
+        }
+    } count;
+    throttle->installEventFilter(&count);
+    window.paints = 0;
+    window.update();
+    QTRY_COMPARE(window.paints, 1);
+    // Nothing else changed: nothing may run at the end of the frame.
+    QTest::qWait(100);
+    QCOMPARE(window.paints, 1);
+    QCOMPARE(count.timers, 0);
 }
 
 QTEST_MAIN(TestRepaintThrottle)

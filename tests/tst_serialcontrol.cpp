@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <ctime>
 #include <termios.h>
@@ -31,6 +32,8 @@ private slots:
     void deliversEveryByteInItsOwnEvent_data();
     void deliversEveryByteInItsOwnEvent();
     void aHandlerThatReadsNothingIsNotCalledAgainAndAgain();
+    void noTimerRunsOnceBytesStop_data();
+    void noTimerRunsOnceBytesStop();
     void noReceiveEventsWithoutAThreshold();
     void lostPortIsClosedOnceAndReportedOnce_data();
     void lostPortIsClosedOnceAndReportedOnce();
@@ -125,6 +128,42 @@ void TestSerialControl::aHandlerThatReadsNothingIsNotCalledAgainAndAgain()
     QTRY_VERIFY(m_events > 0);
     QTest::qWait(200);
     QCOMPARE(m_events, 1);
+}
+
+void TestSerialControl::noTimerRunsOnceBytesStop_data()
+{
+    QTest::addColumn<int>("bytes");
+    QTest::newRow("a lone byte, read as it comes") << 1;
+    QTest::newRow("a stream, read on the clock while it lasts") << 200;
+}
+
+void TestSerialControl::noTimerRunsOnceBytesStop()
+{
+    QFETCH(int, bytes);
+    struct TimerCount : QObject
+    {
+        int timers = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            timers += event->type() == QEvent::Timer;
+            return false;
+        }
+    } count;
+    m_control->installEventFilter(&count);
+    openControl();
+    // One byte at a time, each a fraction of a millisecond after the last.
+    for (int i = 0; i < bytes; ++i) {
+        QVERIFY(m_pty->write(QByteArray(1, char(i))));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        QThread::usleep(100);
+    }
+    QTRY_COMPARE(m_received.size(), bytes);
+    QTest::qWait(20);
+    if (bytes == 1)
+        QCOMPARE(count.timers, 0);
+    count.timers = 0;
+    QTest::qWait(200);
+    QCOMPARE(count.timers, 0);
 }
 
 void TestSerialControl::noReceiveEventsWithoutAThreshold()

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,6 +54,7 @@ Form1::Form1(const QString &firstPortDevice, Reporter report, QWidget *parent)
     , Label3(label(QStringLiteral("0"), Qt::AlignRight, this))
     , Comm1(new SerialControl(firstPortDevice, this))
     , m_report(std::move(report))
+    , m_temperatureTexts(locale())
 {
     layOut();
     connectHandlers();
@@ -195,8 +197,9 @@ void Form1::receiveSample()
     // A read that returns nothing is not a reading.
     if (text.isEmpty())
         return;
-    const double Temperature = temperatureOf(quint8(text.at(0)));
-    txtTemp->setText(temperatureText(Temperature, locale()));
+    const quint8 raw = quint8(text.at(0));
+    const double Temperature = temperatureOf(raw);
+    txtTemp->setText(m_temperatureTexts[raw]);
     ++SampleIndex;
     txtIndex->setText(counterText(SampleIndex));
     chartStep(Temperature);
@@ -222,6 +225,14 @@ void Form1::cmdPlot_Click()
     }
     SampleIndex = 0;
     Picture1->Cls();
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    // The texts are made in the window's locale: a new locale makes them anew.
+    if (event->type() == QEvent::LocaleChange)
+        m_temperatureTexts = TemperatureTexts(locale());
+    QWidget::changeEvent(event);
 }
 
 void Form1::cmdExit_Click()

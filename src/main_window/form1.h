@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial_input/reading.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -56,6 +58,9 @@ signals:
     /// The program is to end now with \a exitStatus: 0 after Exit, 1 after a run-time error.
     void ended(int exitStatus);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void layOut();
     QFont fittingFont() const;
@@ -73,6 +78,7 @@ private:
     void end(int exitStatus);
 
     Reporter m_report;
+    TemperatureTexts m_temperatureTexts;
     bool m_ended = false;
     int m_exitStatus = 0;
 };

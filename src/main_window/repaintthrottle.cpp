@@ -12,28 +12,41 @@ RepaintThrottle::RepaintThrottle(QWidget *window)
     : QObject(window)
     , m_window(window)
 {
+    m_clock.start();
     window->installEventFilter(this);
 }
 
-int RepaintThrottle::frameMilliseconds(qreal hertz)
+qint64 RepaintThrottle::frameNanoseconds(qreal hertz)
 {
     // A screen that reports no sensible rate is taken as the common 60 Hz.
     if (!(hertz >= 10 && hertz <= 1000))
         hertz = 60;
-    return int(std::floor(1000 / hertz));
+    return qint64(std::floor(1e9 / hertz));
+}
+
+int RepaintThrottle::frameMilliseconds(qreal hertz)
+{
+    return int(frameNanoseconds(hertz) / 1000000);
 }
 
 bool RepaintThrottle::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != m_window || event->type() != QEvent::UpdateRequest)
         return false;
-    if (m_frame.isActive()) {
-        m_held = true;
+    if (m_frame.isActive())
+        return true; // one repaint waits for the frame's end already
+    const qint64 now = m_clock.nsecsElapsed();
+    if (now < m_frameEnd) {
+        // Within the frame of the last repaint: this one waits for the frame's end. Whole
+        // milliseconds, rounded up: the timer never ends a frame early.
+        m_frame.start(int((m_frameEnd - now + 999999) / 1000000), Qt::PreciseTimer, this);
         return true;
     }
-    // This repaint goes through and starts a frame; requests within it wait for its end.
+    // This repaint goes through at once. No timer: a repaint that nothing follows costs no
+    // wake-up at the end of its frame.
     const QScreen *const screen = m_window->screen();
-    m_frame.start(frameMilliseconds(screen ? screen->refreshRate() : 0), Qt::PreciseTimer, this);
+    const qint64 frame = frameNanoseconds(screen ? screen->refreshRate() : 0);
+    m_frameEnd = (now / frame + 1) * frame;
     return false;
 }
 
@@ -42,9 +55,6 @@ void RepaintThrottle::timerEvent(QTimerEvent *event)
     if (event->timerId() != m_frame.timerId())
         return QObject::timerEvent(event);
     m_frame.stop();
-    if (!m_held)
-        return;
-    m_held = false;
     QEvent request(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(m_window, &request);
 }

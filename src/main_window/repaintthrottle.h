@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QObject>
 
 class QWidget;
@@ -11,8 +12,10 @@ class QWidget;
 /// nothing changes.
 ///
 /// Every repaint of a window's widgets goes through one update request to the window; the
-/// throttle holds back the requests that come within a frame of the last repaint and sends one
-/// when the frame is over.
+/// throttle holds back the requests that come within the frame of the last repaint and sends one
+/// when the frame is over; a request after a quiet frame goes through at once. Frames are the
+/// screen's periods laid end to end, not whole milliseconds from the last repaint, so a 60 Hz
+/// screen gets at most 60 repaints a second.
 class RepaintThrottle : public QObject
 {
     Q_OBJECT
@@ -20,7 +23,8 @@ class RepaintThrottle : public QObject
 public:
     explicit RepaintThrottle(QWidget *window);
 
-    /// The interval between repaints of a screen refreshing \a hertz times a second.
+    /// The period of a screen refreshing \a hertz times a second, and its whole milliseconds.
+    static qint64 frameNanoseconds(qreal hertz);
     static int frameMilliseconds(qreal hertz);
 
 protected:
@@ -29,6 +33,9 @@ protected:
 
 private:
     QWidget *const m_window;
+    QElapsedTimer m_clock;
+    /// The end of the frame of the last repaint, on m_clock.
+    qint64 m_frameEnd = 0;
+    /// Runs only while a repaint waits for the end of a frame.
     QBasicTimer m_frame;
-    bool m_held = false;
 };

@@ -1,24 +1,44 @@
 #include "serial_input/serialcontrol.h"
 
 #include "main_window/runtimeerror.h"
+#include "serial_input/serialline.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
-#include <QSerialPort>
+#include <QTimerEvent>
+
+#include <array>
+#include <chrono>
+#include <cstring>
 
 namespace {
 
-// Posted to the control itself, so that every notification reaches the window from the event
-// loop and never from inside the port's own signal emission.
+// Posted to the control itself: the next turn of receive events, once clicks and repaints have
+// had theirs; and the close after a loss, which must not happen inside the device's own
+// notification.
 const QEvent::Type ReceiveQueued = QEvent::Type(QEvent::User + 1);
 const QEvent::Type LossQueued = QEvent::Type(QEvent::User + 2);
 
-QString openFailureText(const QString &device, const QSerialPort &port)
+// How long one turn of receive events may hold the event loop before clicks and repaints get
+// theirs; the clock is read every few readings, as reading it costs more than some readings.
+constexpr auto TurnLength = std::chrono::microseconds(500);
+constexpr int ReadingsBetweenClockReads = 16;
+
+// Every byte value once: Input() hands out one of these, so a reading allocates nothing.
+constexpr std::array<char, 256> everyByte()
 {
-    QString text
-        = QStringLiteral("Cannot open serial port %1: %2.").arg(device, port.errorString());
-    if (port.error() == QSerialPort::PermissionError) {
+    std::array<char, 256> bytes {};
+    for (int value = 0; value < 256; ++value)
+        bytes[size_t(value)] = char(value);
+    return bytes;
+}
+constexpr std::array<char, 256> EveryByte = everyByte();
+
+QString openFailureText(const QString &device, SerialLine::Failure failure, const QString &reason)
+{
+    QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, reason);
+    if (failure == SerialLine::Denied) {
         const QFileInfo info(device);
         if (info.isReadable() && info.isWritable())
             text += QStringLiteral("\nAnother program is using the port; close it and start "
@@ -36,19 +56,15 @@ QString openFailureText(const QString &device, const QSerialPort &port)
 SerialControl::SerialControl(const QString &firstPortDevice, QObject *parent)
     : QObject(parent)
     , m_firstPortDevice(firstPortDevice)
-    , m_port(new QSerialPort(this))
+    , m_line(new SerialLine(this))
 {
-    connect(m_port, &QSerialPort::readyRead, this, &SerialControl::queueReceive);
-    connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-        if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
-            portFailed();
-    });
+    connect(m_line, &SerialLine::arrival, this, &SerialControl::arrival);
 }
 
 SerialControl::~SerialControl()
 {
-    // Closing emits errorOccurred; nothing of ours may run while we are being destroyed.
-    m_port->disconnect(this);
+    // Nothing of ours may run while we are being destroyed.
+    m_line->disconnect(this);
     closePort();
 }
 
@@ -81,7 +97,7 @@ void SerialControl::setSThreshold(qint16 threshold)
 
 bool SerialControl::PortOpen() const
 {
-    return m_port->isOpen();
+    return m_line->isOpen();
 }
 
 QString SerialControl::deviceName() const
@@ -103,31 +119,22 @@ void SerialControl::setPortOpen(bool open)
         throw RuntimeError(RuntimeError::InvalidPortNumber,
                            QStringLiteral("No device stands for serial port %1.").arg(m_commPort));
 
-    m_port->setPortName(device);
-    // The receive buffer bounds memory under a flood: what does not fit waits in the system's
-    // buffer and, once that is full, holds back the sender.
-    m_port->setReadBufferSize(InBufferSize);
-    if (!m_port->open(QIODevice::ReadOnly))
-        throw RuntimeError(RuntimeError::PortOpenFailed, openFailureText(device, *m_port));
-    // A pty accepts any line setting; a real device refusing one is not worth ending over, as
-    // the sensor's bytes still arrive or the user sees nothing and knows.
-    m_port->setBaudRate(BaudRate);
-    m_port->setDataBits(QSerialPort::Data8);
-    m_port->setParity(QSerialPort::NoParity);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
-    m_port->clearError();
+    SerialLine::Failure failure = SerialLine::NoFailure;
+    QString reason;
+    if (!m_line->open(device, &failure, &reason))
+        throw RuntimeError(RuntimeError::PortOpenFailed, openFailureText(device, failure, reason));
+    m_next = m_end = 0;
+    m_moreMayWait = false;
     m_lossQueued = false;
-    if (m_port->bytesAvailable() > 0)
-        queueReceive();
+    // Bytes that came before the port opened are announced as soon as the event loop runs.
+    m_line->setWatching(true);
 }
 
 QByteArray SerialControl::Input()
 {
-    char byte = 0;
-    if (!PortOpen() || m_port->read(&byte, 1) != 1)
+    if (m_next == m_end && fill() <= 0)
         return {};
-    return QByteArray(1, byte);
+    return QByteArray::fromRawData(&EveryByte[quint8(m_buffer[m_next++])], 1);
 }
 
 void SerialControl::raiseOnComm(qint16 code)
@@ -139,13 +146,14 @@ void SerialControl::raiseOnComm(qint16 code)
 bool SerialControl::event(QEvent *event)
 {
     if (event->type() == ReceiveQueued) {
-        receive();
+        m_deliveryQueued = false;
+        deliver();
         return true;
     }
     if (event->type() == LossQueued) {
         m_lossQueued = false;
         if (PortOpen()) {
-            const QString reason = m_port->errorString();
+            const QString reason = m_line->lostReason();
             closePort();
             emit Lost(reason);
         }
@@ -154,42 +162,140 @@ bool SerialControl::event(QEvent *event)
     return QObject::event(event);
 }
 
-void SerialControl::queueReceive()
+// Bytes came while the device was watched: read and deliver them at once.
+void SerialControl::arrival()
 {
-    if (m_receiveQueued)
+    m_line->setWatching(false);
+    // Bytes closer together than a tick are a stream: from now on it is read on the clock, one
+    // wake-up a tick rather than one a byte. Slower bytes are read as they come, with no timer.
+    const auto now = std::chrono::steady_clock::now();
+    const bool stream = now - m_lastArrival < std::chrono::milliseconds(ReadTickMilliseconds);
+    m_lastArrival = now;
+    const qint64 read = fill();
+    if (read < 0)
         return;
-    m_receiveQueued = true;
-    QCoreApplication::postEvent(this, new QEvent(ReceiveQueued));
+    if (read == 0) {
+        awaitBytes();
+        return;
+    }
+    if (stream)
+        m_readTick.start(ReadTickMilliseconds, Qt::PreciseTimer, this);
+    deliver();
 }
 
-void SerialControl::receive()
+// Out of bytes: the clock reads on if it runs, else the device is watched again. Only with room
+// in the buffer (for a handler that reads nothing), or the device would call again and again.
+void SerialControl::awaitBytes()
 {
-    m_receiveQueued = false;
-    if (!PortOpen() || m_rThreshold < 1)
+    if (!m_readTick.isActive() && m_end < InBufferSize)
+        m_line->setWatching(true);
+}
+
+void SerialControl::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_readTick.timerId())
+        return QObject::timerEvent(event);
+    // A turn still to come reads on by itself when it has emptied the buffer.
+    if (m_deliveryQueued)
         return;
-    const qint64 waiting = m_port->bytesAvailable();
-    if (waiting < m_rThreshold)
+    const qint64 read = fill();
+    if (read > 0) {
+        deliver();
+    } else if (read == 0) {
+        // A whole tick without a byte: the stream has stopped; wait for the next byte.
+        m_readTick.stop();
+        awaitBytes();
+    }
+}
+
+// Reads what waits into the room left in the buffer: the count, or -1 once the device is gone.
+qint64 SerialControl::fill()
+{
+    if (!PortOpen())
+        return -1;
+    if (m_next > 0) {
+        std::memmove(m_buffer, m_buffer + m_next, size_t(m_end - m_next));
+        m_end -= m_next;
+        m_next = 0;
+    }
+    if (m_end == InBufferSize)
+        return 0;
+    const qint64 room = InBufferSize - m_end;
+    const qint64 read = m_line->read(m_buffer + m_end, room);
+    if (read < 0) {
+        portFailed();
+        return -1;
+    }
+    m_end += read;
+    m_moreMayWait = read == room;
+    return read;
+}
+
+// One turn of receive events: one per byte while bytes wait, refilling from the device as the
+// buffer empties, until the turn is over.
+void SerialControl::deliver()
+{
+    if (m_rThreshold < 1) {
+        // No receive events: the bytes wait in the buffer, and then in the system.
+        awaitBytes();
         return;
-    raiseOnComm(ReceiveEvent);
-    // Another event for what remains, but only if the handler took something: a handler that
-    // reads nothing must not turn the event loop into a busy loop.
-    if (PortOpen() && m_port->bytesAvailable() < waiting && m_port->bytesAvailable() > 0)
-        queueReceive();
+    }
+    const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
+    int untilClockRead = ReadingsBetweenClockReads;
+    while (PortOpen()) {
+        if (InBufferCount() < m_rThreshold) {
+            // Read on within the turn only after a read that filled the buffer: after a shorter
+            // one the device is empty, and asking it again costs a system call for nothing.
+            if (m_moreMayWait && fill() < 0)
+                return;
+            if (InBufferCount() < m_rThreshold) {
+                awaitBytes();
+                return;
+            }
+        }
+        const qint64 before = InBufferCount();
+        raiseOnComm(ReceiveEvent);
+        if (!PortOpen())
+            return;
+        if (InBufferCount() >= before) {
+            // The handler took nothing: it is not asked again until more bytes come, or the
+            // event loop would turn into a busy loop.
+            m_readTick.stop();
+            awaitBytes();
+            return;
+        }
+        if (--untilClockRead == 0) {
+            untilClockRead = ReadingsBetweenClockReads;
+            if (std::chrono::steady_clock::now() >= turnEnd) {
+                queueDelivery();
+                return;
+            }
+        }
+    }
+}
+
+void SerialControl::queueDelivery()
+{
+    if (m_deliveryQueued)
+        return;
+    m_deliveryQueued = true;
+    QCoreApplication::postEvent(this, new QEvent(ReceiveQueued));
 }
 
 void SerialControl::portFailed()
 {
-    // Qt repeats this error in a tight loop until the port is closed, and closing it here,
-    // inside the port's own notification, is not safe: queue one close for the event loop.
+    // Closing inside the device's own notification is not safe: queue one close for the loop.
     if (m_lossQueued || !PortOpen())
         return;
     m_lossQueued = true;
+    m_readTick.stop();
+    m_line->setWatching(false);
     QCoreApplication::postEvent(this, new QEvent(LossQueued));
 }
 
 void SerialControl::closePort()
 {
-    // Closing a closed port would raise NotOpenError, itself an error to handle: close once.
-    if (m_port->isOpen())
-        m_port->close();
+    m_readTick.stop();
+    m_line->close();
+    m_next = m_end = 0;
 }

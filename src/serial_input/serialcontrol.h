@@ -1,18 +1,24 @@
 #pragma once
 
+#include <QBasicTimer>
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
-class QSerialPort;
+#include <chrono>
+
+class SerialLine;
 
 /// The serial communications control: a port with stored settings (38400 bit/s, 8N1, a
 /// 1024-byte receive buffer), the properties the window sets and reads, and one notification,
 /// OnComm, whose CommEvent code says what happened.
 ///
-/// Receive events are queued through the event loop, one per read: while bytes remain after a
-/// read, another receive event follows, so clicks and repaints interleave with a flood and no
-/// byte is ever merged with another or dropped.
+/// Every byte is its own receive event: OnComm once per byte, in order, none merged or dropped.
+/// The events come from the event loop, in turns of at most half a millisecond, so clicks and
+/// repaints interleave with a flood. Bytes further apart than a millisecond are read as they
+/// come; while they come closer together the device is read once a millisecond, not woken for
+/// on every byte. The buffer is refilled only when it is empty: a flood waits in the system and
+/// holds back the sender.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -37,6 +43,8 @@ public:
     static constexpr qint32 BaudRate = 38400;
     static constexpr qint64 InBufferSize = 1024;
     static constexpr qint64 OutBufferSize = 512;
+    /// While bytes keep coming the device is read on this clock.
+    static constexpr int ReadTickMilliseconds = 1;
 
     /// \a firstPortDevice is the device that CommPort 1 stands for ("/dev/ttyS0", a pty, ...).
     explicit SerialControl(const QString &firstPortDevice, QObject *parent = nullptr);
@@ -58,6 +66,8 @@ public:
     qint16 CommEvent() const { return m_commEvent; }
     /// Takes at most one byte from the receive buffer; empty when nothing waits.
     QByteArray Input();
+    /// Bytes in the receive buffer.
+    qint64 InBufferCount() const { return m_end - m_next; }
 
     /// The device of the current CommPort, empty when no device stands for it.
     QString deviceName() const;
@@ -73,19 +83,29 @@ signals:
 
 protected:
     bool event(QEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
 
 private:
-    void queueReceive();
-    void receive();
+    void arrival();
+    void awaitBytes();
+    qint64 fill();
+    void deliver();
+    void queueDelivery();
     void portFailed();
     void closePort();
 
     QString m_firstPortDevice;
-    QSerialPort *m_port = nullptr;
+    SerialLine *const m_line;
     qint16 m_commPort = 1;
     qint16 m_rThreshold = 0;
     qint16 m_sThreshold = 0;
     qint16 m_commEvent = 0;
-    bool m_receiveQueued = false;
+    QBasicTimer m_readTick;
+    std::chrono::steady_clock::time_point m_lastArrival;
+    bool m_deliveryQueued = false;
     bool m_lossQueued = false;
+    bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
+    qint64 m_next = 0; ///< the next byte of m_buffer to deliver
+    qint64 m_end = 0; ///< the end of what was read into m_buffer
+    char m_buffer[InBufferSize] = {};
 };

@@ -1,10 +1,14 @@
 #include "strip_chart/chartsurface.h"
 
 #include "strip_chart/chartmapping.h"
+#include "strip_chart/pixelline.h"
 #include "strip_chart/rgb.h"
 
 #include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
+
+#include <algorithm>
 
 ChartSurface::ChartSurface(QWidget *parent)
     : QFrame(parent)
@@ -43,6 +47,7 @@ void ChartSurface::Cls()
     m_currentX = 0;
     m_currentY = 0;
     m_cleared = true;
+    m_drawn = QRect(QPoint(0, 0), contentsRect().size());
     update(contentsRect());
 }
 
@@ -50,28 +55,58 @@ void ChartSurface::PSet(float x, float y)
 {
     matchImageToArea();
     const QPoint pixel = pixelOf(x, y);
-    QPainter painter(&m_image);
-    painter.setPen(QPen(colorOf(m_foreColor), 1));
-    painter.drawPoint(pixelPoint(pixel));
+    if (m_image.devicePixelRatio() == 1) {
+        drawPixelLine(m_image, pixel, pixel, colorOf(m_foreColor).rgb());
+    } else {
+        QPainter painter(&m_image);
+        painter.setPen(QPen(colorOf(m_foreColor), 1));
+        painter.drawPoint(pixelPoint(pixel));
+    }
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
-    update(contentsRect());
+    markDrawn(pixel, pixel);
 }
 
 void ChartSurface::Line(float x, float y)
 {
     matchImageToArea();
+    // Clipped at the image's edges; the position moves on even when off the chart.
     const QPoint from = pixelOf(m_currentX, m_currentY);
     const QPoint to = pixelOf(x, y);
-    QPainter painter(&m_image);
-    painter.setPen(QPen(colorOf(m_foreColor), 1));
-    // The painter clips at the image's edges; the position moves on even when off the chart.
-    painter.drawLine(pixelPoint(from), pixelPoint(to));
+    drawLine(from, to);
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
-    update(contentsRect());
+    markDrawn(from, to);
+}
+
+// Repaints only what has been drawn since the last repaint: a reading changes a column or two,
+// and repainting the whole chart each frame cost more than all of the readings' lines. One
+// rectangle around it all, grown as lines come, so that Qt's dirty region stays one rectangle.
+void ChartSurface::markDrawn(QPoint from, QPoint to)
+{
+    const QRect line = QRect(QPoint(std::min(from.x(), to.x()), std::min(from.y(), to.y())),
+                             QPoint(std::max(from.x(), to.x()), std::max(from.y(), to.y())))
+                           .intersected(QRect(QPoint(0, 0), contentsRect().size()));
+    if (line.isEmpty() || m_drawn.contains(line))
+        return;
+    m_drawn = m_drawn.united(line);
+    update(m_drawn.translated(contentsRect().topLeft()));
+}
+
+void ChartSurface::drawLine(QPoint from, QPoint to)
+{
+    // At ratio 1 (and for points, in PSet), the painter's own pixels without a painter per line:
+    // a reading draws a line, and beginning and ending a painter cost far more than the line.
+    // Scaled up, the pen is a stroke of its own shape, which only the painter draws.
+    if (m_image.devicePixelRatio() == 1) {
+        drawPixelLine(m_image, pixelPoint(from), pixelPoint(to), colorOf(m_foreColor).rgb());
+        return;
+    }
+    QPainter painter(&m_image);
+    painter.setPen(QPen(colorOf(m_foreColor), 1));
+    painter.drawLine(pixelPoint(from), pixelPoint(to));
 }
 
 QPoint ChartSurface::pixelOf(float x, float y) const
@@ -85,7 +120,11 @@ void ChartSurface::paintEvent(QPaintEvent *event)
     QPainter painter(this);
     painter.drawImage(contentsRect().topLeft(), m_image);
     painter.end();
-    QFrame::paintEvent(event); // the border
+    // Everything drawn is on screen now: Qt repaints all that is marked for it at once.
+    if (event->rect().contains(m_drawn.translated(contentsRect().topLeft())))
+        m_drawn = QRect();
+    if (!contentsRect().contains(event->rect()))
+        QFrame::paintEvent(event); // the border
 }
 
 void ChartSurface::resizeEvent(QResizeEvent *event)

@@ -7,8 +7,8 @@
 /// a current drawing position and the three drawing operations the chart uses.
 ///
 /// What is drawn is kept in an image of the surface's own, so it survives the window being
-/// covered, minimised or moved; drawing marks the widget for repaint, which Qt coalesces, so a
-/// flood of readings costs one repaint per display frame, not one per reading.
+/// covered, minimised or moved; drawing marks what it changed for repaint, which Qt coalesces,
+/// so a flood of readings costs one repaint per display frame, not one per reading.
 class ChartSurface : public QFrame
 {
     Q_OBJECT
@@ -46,6 +46,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void drawLine(QPoint from, QPoint to);
+    void markDrawn(QPoint from, QPoint to);
     QPoint pixelOf(float x, float y) const;
     QPointF pixelPoint(QPoint pixel) const;
     void matchImageToArea();
@@ -61,4 +63,6 @@ private:
     float m_currentX = 0;
     float m_currentY = 0;
     bool m_cleared = true;
+    /// Drawn since the last repaint, in pixels of the drawing area.
+    QRect m_drawn;
 };

@@ -1,0 +1,85 @@
+#include "subject.h"
+
+#include "naivewindow.h"
+
+#include "main_window/form1.h"
+#include "main_window/runtimeerror.h"
+#include "strip_chart/plotsample.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+class Program : public Subject
+{
+public:
+    explicit Program(const QString &device)
+        : m_form(device, [this](const RuntimeError &error) { m_error = error.description(); })
+    {
+    }
+
+    bool load(QString *error)
+    {
+        m_form.Form_Load();
+        *error = m_error;
+        return !m_form.hasEnded();
+    }
+
+    QWidget *window() const override { return const_cast<Form1 *>(&m_form); }
+    QLineEdit *temperatureBox() const override { return m_form.txtTemp; }
+    QLineEdit *counterBox() const override { return m_form.txtIndex; }
+    QAbstractButton *recordButton() const override { return m_form.cmdPlot; }
+    QString expectedCounter(qint64 readings, bool recording) const override
+    {
+        // While recording the counter starts again after each full chart.
+        if (recording && readings > 0)
+            readings = (readings - 1) % ChartWidthInReadings + 1;
+        return QString::number(readings);
+    }
+
+private:
+    QString m_error;
+    Form1 m_form;
+};
+
+class Baseline : public Subject
+{
+public:
+    explicit Baseline(const QString &device)
+        : m_window(device)
+    {
+    }
+
+    bool load(QString *error) { return m_window.open(error); }
+
+    QWidget *window() const override { return const_cast<NaiveWindow *>(&m_window); }
+    QLineEdit *temperatureBox() const override { return m_window.txtTemp; }
+    QLineEdit *counterBox() const override { return m_window.txtIndex; }
+    QAbstractButton *recordButton() const override { return nullptr; }
+    QString expectedCounter(qint64 readings, bool) const override
+    {
+        return QString::number(readings);
+    }
+
+private:
+    NaiveWindow m_window;
+};
+
+} // namespace
+
+std::unique_ptr<Subject> Subject::open(const QString &kind, const QString &device, QString *error)
+{
+    if (kind == QLatin1String("program")) {
+        auto program = std::make_unique<Program>(device);
+        if (program->load(error))
+            return program;
+    } else if (kind == QLatin1String("baseline")) {
+        auto baseline = std::make_unique<Baseline>(device);
+        if (baseline->load(error))
+            return baseline;
+    } else {
+        *error = QStringLiteral("unknown subject %1").arg(kind);
+    }
+    return nullptr;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QAbstractButton;
+class QLineEdit;
+class QWidget;
+
+/// What a measurement drives: the program's window, or the naive baseline.
+class Subject
+{
+public:
+    virtual ~Subject() = default;
+
+    /// "program" or "baseline" on \a device, its port open; null with \a error when it fails.
+    static std::unique_ptr<Subject> open(const QString &kind, const QString &device,
+                                         QString *error);
+
+    virtual QWidget *window() const = 0;
+    virtual QLineEdit *temperatureBox() const = 0;
+    virtual QLineEdit *counterBox() const = 0;
+    /// The Start/Stop button; null when there is none.
+    virtual QAbstractButton *recordButton() const = 0;
+    /// The counter shown after \a readings readings since recording was switched on or off.
+    virtual QString expectedCounter(qint64 readings, bool recording) const = 0;
+};
