@@ -3,6 +3,7 @@
 #include "probes.h"
 #include "sensorline.h"
 #include "subject.h"
+#include "support/pseudoterminal.h"
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
@@ -162,7 +163,7 @@ void print(const Results &results)
 struct Run
 {
     Subject &subject;
-    const SensorLine &line;
+    const PseudoTerminal &line;
     const Settings &settings;
     Results &results;
 };
@@ -433,7 +434,7 @@ int runMeasurement(int argc, char *argv[], const QStringList &arguments)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    SensorLine line;
+    PseudoTerminal line;
     if (!line.isValid()) {
         std::fprintf(stderr, "no pseudo-terminal\n");
         return 1;

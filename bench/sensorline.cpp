@@ -7,8 +7,6 @@
 #include <cmath>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -25,30 +23,6 @@ void sleepUntil(qint64 ns)
 }
 
 } // namespace
-
-SensorLine::SensorLine()
-{
-    char name[256] = {};
-    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        m_master = m_slave = -1;
-        return;
-    }
-    // Raw from the start, so that nothing is echoed or translated before the port opens it.
-    termios mode {};
-    tcgetattr(m_slave, &mode);
-    cfmakeraw(&mode);
-    tcsetattr(m_slave, TCSANOW, &mode);
-    m_devicePath = QString::fromLocal8Bit(name);
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-}
-
-SensorLine::~SensorLine()
-{
-    if (m_master >= 0)
-        ::close(m_master);
-    if (m_slave >= 0)
-        ::close(m_slave);
-}
 
 LineWriter::LineWriter(int masterFd, Plan plan)
     : m_master(masterFd)

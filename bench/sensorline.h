@@ -7,26 +7,6 @@
 #include <memory>
 #include <thread>
 
-/// A pseudo-terminal standing in for the sensor's port: the program under test opens
-/// devicePath(), and a writer thread writes readings into the other end.
-class SensorLine
-{
-public:
-    SensorLine();
-    ~SensorLine();
-    SensorLine(const SensorLine &) = delete;
-    SensorLine &operator=(const SensorLine &) = delete;
-
-    bool isValid() const { return m_master >= 0; }
-    QString devicePath() const { return m_devicePath; }
-    int masterFd() const { return m_master; }
-
-private:
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_devicePath;
-};
-
 /// The sensor: a thread that writes \a count readings into the line, paced at \a rate readings a
 /// second or, at rate 0, as fast as the line takes them. Reading i is byteAt(i); consecutive
 /// readings always differ, so every reading changes the temperature text.

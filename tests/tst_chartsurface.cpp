@@ -1,6 +1,7 @@
 #include "strip_chart/chartsurface.h"
 #include "strip_chart/recordindicator.h"
 #include "strip_chart/rgb.h"
+#include "support/windowchart.h"
 
 #include <QTest>
 
@@ -26,12 +27,7 @@ const QSize Area(485, 165);
 // A chart as the window sets it up when it loads.
 std::unique_ptr<ChartSurface> chart(bool shown)
 {
-    auto surface = std::make_unique<ChartSurface>();
-    surface->resize(489, 169);
-    surface->setScaleMode(0);
-    surface->setScaleHeight(50);
-    surface->setScaleWidth(500);
-    surface->setForeColor(RGB(0, 0, 255));
+    auto surface = windowChart();
     if (shown) {
         surface->show();
         if (!QTest::qWaitForWindowExposed(surface.get()))

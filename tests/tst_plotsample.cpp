@@ -1,6 +1,7 @@
 #include "strip_chart/chartsurface.h"
 #include "strip_chart/plotsample.h"
 #include "strip_chart/rgb.h"
+#include "support/windowchart.h"
 
 #include <QTest>
 
@@ -12,18 +13,6 @@ using Pixels = QList<QPoint>;
 using Readings = QList<qint16>;
 
 constexpr QRgb Blue = 0xff0000ff;
-
-// A chart as the window sets it up when it loads.
-std::unique_ptr<ChartSurface> chart()
-{
-    auto surface = std::make_unique<ChartSurface>();
-    surface->resize(489, 169);
-    surface->setScaleMode(0);
-    surface->setScaleHeight(50);
-    surface->setScaleWidth(500);
-    surface->setForeColor(RGB(0, 0, 255));
-    return surface;
-}
 
 /// Plots \a readings as the window does while recording: the counter goes up before each.
 void record(ChartSurface &surface, const Readings &readings, qint64 &sampleIndex)
@@ -78,7 +67,7 @@ private slots:
 
 void TestPlotSample::init()
 {
-    if (chart()->image().devicePixelRatio() != 1)
+    if (windowChart()->image().devicePixelRatio() != 1)
         QSKIP("Pixels are counted at ratio 1.");
 }
 
@@ -101,7 +90,7 @@ void TestPlotSample::afterStart()
     QFETCH(Readings, readings);
     QFETCH(Pixels, expected);
 
-    const auto surface = chart();
+    const auto surface = windowChart();
     qint64 sampleIndex = 0;
     record(*surface, Readings(10, 40), sampleIndex);
     // Start, as the button does it.
@@ -130,7 +119,7 @@ void TestPlotSample::wrapBoundary()
     QFETCH(qint64, sampleIndex);
     QFETCH(bool, wraps);
 
-    const auto surface = chart();
+    const auto surface = windowChart();
     qint64 first = 0;
     record(*surface, {25}, first);
     QVERIFY(isBlue(*surface, {1, 82}));
@@ -144,7 +133,7 @@ void TestPlotSample::wrapBoundary()
 
 void TestPlotSample::wrapAfterAFullChart()
 {
-    const auto surface = chart();
+    const auto surface = windowChart();
     qint64 sampleIndex = 0;
     Readings fullChart;
     for (int i = 1; i <= 499; ++i)
@@ -185,7 +174,7 @@ void TestPlotSample::offChartStretch()
     QFETCH(int, edgeRow);
 
     // Ten readings at 25 degrees, ten off the chart, ten at 25 again.
-    const auto surface = chart();
+    const auto surface = windowChart();
     qint64 sampleIndex = 0;
     record(*surface, Readings(10, 25) + Readings(10, offChart) + Readings(10, 25), sampleIndex);
 

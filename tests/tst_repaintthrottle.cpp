@@ -1,4 +1,5 @@
 #include "main_window/repaintthrottle.h"
+#include "support/timercount.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -100,15 +101,7 @@ void TestRepaintThrottle::aLoneChangeRepaintsAtOnceAndLeavesNoTimer()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTest::qWait(100);
 
-    struct TimerCount : QObject
-    {
-        int timers = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            timers += event->type() == QEvent::Timer;
-            return false;
-        }
-    } count;
+    TimerCount count;
     throttle->installEventFilter(&count);
     window.paints = 0;
     window.update();

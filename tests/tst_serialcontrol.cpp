@@ -1,6 +1,7 @@
 #include "main_window/runtimeerror.h"
 #include "serial_input/serialcontrol.h"
 #include "support/pseudoterminal.h"
+#include "support/timercount.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -140,15 +141,7 @@ void TestSerialControl::noTimerRunsOnceBytesStop_data()
 void TestSerialControl::noTimerRunsOnceBytesStop()
 {
     QFETCH(int, bytes);
-    struct TimerCount : QObject
-    {
-        int timers = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            timers += event->type() == QEvent::Timer;
-            return false;
-        }
-    } count;
+    TimerCount count;
     m_control->installEventFilter(&count);
     openControl();
     // One byte at a time, each a fraction of a millisecond after the last.
