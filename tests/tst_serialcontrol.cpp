@@ -33,6 +33,7 @@ private slots:
     void deliversEveryByteInItsOwnEvent_data();
     void deliversEveryByteInItsOwnEvent();
     void aHandlerThatReadsNothingIsNotCalledAgainAndAgain();
+    void bytesLeftByAReadOutsideAnEventAreStillDelivered();
     void noTimerRunsOnceBytesStop_data();
     void noTimerRunsOnceBytesStop();
     void noReceiveEventsWithoutAThreshold();
@@ -129,6 +130,26 @@ void TestSerialControl::aHandlerThatReadsNothingIsNotCalledAgainAndAgain()
     QTRY_VERIFY(m_events > 0);
     QTest::qWait(200);
     QCOMPARE(m_events, 1);
+}
+
+void TestSerialControl::bytesLeftByAReadOutsideAnEventAreStillDelivered()
+{
+    bool reading = false;
+    m_control->disconnect(this);
+    connect(m_control.get(), &SerialControl::OnComm, this, [&] {
+        ++m_events;
+        if (reading && m_control->CommEvent() == SerialControl::ReceiveEvent)
+            m_received += m_control->Input();
+    });
+    openControl();
+    // The handler leaves the bytes in the buffer, where the device no longer announces them.
+    QVERIFY(m_pty->write("abc"));
+    QTRY_COMPARE(m_events, 1);
+    QTest::qWait(50);
+    reading = true;
+    m_received += m_control->Input();
+    QTRY_COMPARE(m_received, QByteArray("abc"));
+    QCOMPARE(m_events, 3);
 }
 
 void TestSerialControl::noTimerRunsOnceBytesStop_data()

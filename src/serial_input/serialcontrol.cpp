@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QTimerEvent>
 
 #include <array>
@@ -134,7 +135,12 @@ QByteArray SerialControl::Input()
 {
     if (m_next == m_end && fill() <= 0)
         return {};
-    return QByteArray::fromRawData(&EveryByte[quint8(m_buffer[m_next++])], 1);
+    const QByteArray byte = QByteArray::fromRawData(&EveryByte[quint8(m_buffer[m_next++])], 1);
+    // A read outside a turn (not in answer to one of our events) may leave bytes behind that
+    // the device will not announce again: a turn must come for them.
+    if (!m_delivering && InBufferCount() > 0)
+        queueDelivery();
+    return byte;
 }
 
 void SerialControl::raiseOnComm(qint16 code)
@@ -240,6 +246,7 @@ void SerialControl::deliver()
         awaitBytes();
         return;
     }
+    const QScopedValueRollback<bool> delivering(m_delivering, true);
     const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
     int untilClockRead = ReadingsBetweenClockReads;
     while (PortOpen()) {

@@ -16,9 +16,9 @@ class SerialLine;
 /// Every byte is its own receive event: OnComm once per byte, in order, none merged or dropped.
 /// The events come from the event loop, in turns of at most half a millisecond, so clicks and
 /// repaints interleave with a flood. Bytes further apart than a millisecond are read as they
-/// come; while they come closer together the device is read once a millisecond, not woken for
-/// on every byte. The buffer is refilled only when it is empty: a flood waits in the system and
-/// holds back the sender.
+/// come; while they come closer together the control reads them once a millisecond. The buffer
+/// is refilled only when it is empty: a flood waits in the system and holds back the sender.
+/// Bytes left in the buffer by a read of Input outside an event get events of their own.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -103,6 +103,7 @@ private:
     QBasicTimer m_readTick;
     std::chrono::steady_clock::time_point m_lastArrival;
     bool m_deliveryQueued = false;
+    bool m_delivering = false; ///< in a turn of receive events
     bool m_lossQueued = false;
     bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
     qint64 m_next = 0; ///< the next byte of m_buffer to deliver

@@ -9,9 +9,9 @@ class QSocketNotifier;
 /// The device under the serial control: opens it at 38400 bit/s 8N1 with no flow control, reads
 /// whatever waits without blocking, and says when bytes arrive while it is watching.
 ///
-/// On Unix it is the device's own descriptor: the control stops watching while it reads on a
-/// clock, so a stream costs one wake-up per tick rather than one per byte. Elsewhere it is a
-/// QSerialPort.
+/// By default it is a QSerialPort, which wakes for every byte of a stream. Built with
+/// THERMOMETER_QT_SERIAL_LINE off on Unix, it is the device's own descriptor: the control stops
+/// watching while it reads on a clock, so a stream costs one wake-up per tick, not one per byte.
 class SerialLine : public QObject
 {
     Q_OBJECT
