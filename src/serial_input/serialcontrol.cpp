@@ -135,7 +135,7 @@ QByteArray SerialControl::Input()
 {
     if (m_next == m_end && fill() <= 0)
         return {};
-    const QByteArray byte = QByteArray::fromRawData(&EveryByte[quint8(m_buffer[m_next++])], 1);
+    QByteArray byte = QByteArray::fromRawData(&EveryByte[quint8(m_buffer[m_next++])], 1);
     // A read outside a turn (not in answer to one of our events) may leave bytes behind that
     // the device will not announce again: a turn must come for them.
     if (!m_delivering && InBufferCount() > 0)
