@@ -4,7 +4,11 @@
 
 QString temperatureText(double temperature, const QLocale &locale)
 {
-    return locale.toString(temperature, 'g', QLocale::FloatingPointShortest) + QStringLiteral(" C");
+    // The digits are 0-9 in every locale, as in the counter beside it; only the separator is
+    // the locale's.
+    QString number = QString::number(temperature, 'g', QLocale::FloatingPointShortest);
+    number.replace(QLatin1Char('.'), locale.decimalPoint());
+    return number + QStringLiteral(" C");
 }
 
 QString counterText(qint64 count)

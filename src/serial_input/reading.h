@@ -13,7 +13,7 @@ inline double temperatureOf(quint8 raw)
     return raw / 2.0;
 }
 
-/// "24.5 C": the shortest general form, with the locale's decimal separator.
+/// "24.5 C": the shortest general form in the digits 0-9, with the locale's decimal separator.
 QString temperatureText(double temperature, const QLocale &locale);
 
 /// The counter as decimal digits, no blank and no sign.
