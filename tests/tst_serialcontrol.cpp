@@ -91,6 +91,8 @@ void TestSerialControl::opensWithTheStoredLineSettings()
     QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
     QCOMPARE(line.c_cflag & PARENB, tcflag_t(0));
     QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(0));
+    // A break or a garbled byte must not come through as a NUL, a reading of 0 degrees.
+    QCOMPARE(line.c_iflag & (IGNBRK | IGNPAR), tcflag_t(IGNBRK | IGNPAR));
 }
 
 void TestSerialControl::deliversEveryByteInItsOwnEvent_data()

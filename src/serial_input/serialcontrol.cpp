@@ -38,18 +38,20 @@ constexpr std::array<char, 256> EveryByte = everyByte();
 
 QString openFailureText(const QString &device, SerialLine::Failure failure, const QString &reason)
 {
-    QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, reason);
-    if (failure == SerialLine::Denied) {
-        const QFileInfo info(device);
-        if (info.isReadable() && info.isWritable())
-            text += QStringLiteral("\nAnother program is using the port; close it and start "
-                                   "Thermometer again.");
-        else
-            text += QStringLiteral("\nYour user may not use serial ports: add it to the "
-                                   "'dialout' group (sudo adduser $USER dialout) and log in "
-                                   "again.");
-    }
-    return text;
+    const QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, reason);
+    if (failure != SerialLine::Denied)
+        return text;
+#ifdef Q_OS_UNIX
+    // Serial devices belong to a group; a user outside it may not open them at all.
+    const QFileInfo info(device);
+    if (!info.isReadable() || !info.isWritable())
+        return text
+            + QStringLiteral("\nYour user may not use serial ports: add it to the 'dialout' "
+                             "group (sudo adduser $USER dialout) and log in again.");
+#endif
+    return text
+        + QStringLiteral("\nAnother program is using the port; close it and start "
+                         "Thermometer again.");
 }
 
 } // namespace

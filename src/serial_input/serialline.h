@@ -42,6 +42,8 @@ signals:
 
 private:
 #ifdef THERMOMETER_QT_SERIAL_LINE
+    bool ignoreLineErrors();
+
     QSerialPort *m_port = nullptr;
     bool m_watching = false;
 #else

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <termios.h>
+#endif
+
 SerialLine::SerialLine(QObject *parent)
     : QObject(parent)
     , m_port(new QSerialPort(this))
@@ -40,22 +44,44 @@ bool SerialLine::open(const QString &device, Failure *failure, QString *reason)
     m_port->setPortName(device);
     // The control reads into a buffer of its own; Qt's stays small.
     m_port->setReadBufferSize(1024);
-    if (!m_port->open(QIODevice::ReadOnly)) {
-        *failure = m_port->error() == QSerialPort::PermissionError ? Denied : OtherFailure;
-        *reason = m_port->errorString();
-        return false;
-    }
-    // A device that refuses a setting still delivers what it receives.
+    // Set before opening, so the port never runs at another speed and a device that refuses a
+    // setting fails to open rather than delivering wrong readings.
     m_port->setBaudRate(38400);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port->open(QIODevice::ReadOnly)) {
+        *failure = m_port->error() == QSerialPort::PermissionError ? Denied : OtherFailure;
+        *reason = m_port->errorString();
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    if (!ignoreLineErrors()) {
+        *failure = OtherFailure;
+        *reason = qt_error_string(errno);
+        m_port->close();
+        return false;
+    }
+#endif
     m_port->clearError();
     m_lostReason.clear();
     *failure = NoFailure;
     return true;
 }
+
+#ifdef Q_OS_UNIX
+// A break or a garbled byte would otherwise come through as a NUL, a reading of 0 degrees: the
+// system drops them instead. A true NUL byte still comes through.
+bool SerialLine::ignoreLineErrors()
+{
+    termios mode {};
+    if (tcgetattr(int(m_port->handle()), &mode) != 0)
+        return false;
+    mode.c_iflag |= IGNBRK | IGNPAR;
+    return tcsetattr(int(m_port->handle()), TCSANOW, &mode) == 0;
+}
+#endif
 
 void SerialLine::close()
 {

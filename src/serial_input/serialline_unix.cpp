@@ -78,19 +78,25 @@ bool SerialLine::open(const QString &device, Failure *failure, QString *reason)
     }
     // No one else may open the device while it is ours.
     ::ioctl(fd, TIOCEXCL);
-    // Raw 8N1 at 38400 bit/s, modem lines ignored. VMIN 1 makes a read with nothing waiting
-    // fail with EAGAIN, so that a read of 0 bytes means the device hung up. A device that
-    // refuses a setting still delivers what it receives; the user sees the readings or not.
+    // Raw 8N1 at 38400 bit/s, modem lines ignored. A break or a garbled byte is dropped, not
+    // read as a NUL (a reading of 0 degrees). VMIN 1 makes a read with nothing waiting fail
+    // with EAGAIN, so that a read of 0 bytes means the device hung up. A device that refuses a
+    // setting fails to open rather than delivering wrong readings.
     termios mode = saved->mode;
     cfmakeraw(&mode);
     mode.c_cflag &= ~tcflag_t(CSIZE | CSTOPB | PARENB | CRTSCTS);
     mode.c_cflag |= CS8 | CLOCAL | CREAD;
     mode.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    mode.c_iflag |= IGNBRK | IGNPAR;
     mode.c_cc[VMIN] = 1;
     mode.c_cc[VTIME] = 0;
-    cfsetispeed(&mode, B38400);
-    cfsetospeed(&mode, B38400);
-    tcsetattr(fd, TCSANOW, &mode);
+    if (cfsetispeed(&mode, B38400) != 0 || cfsetospeed(&mode, B38400) != 0
+        || tcsetattr(fd, TCSANOW, &mode) != 0) {
+        *failure = OtherFailure;
+        *reason = qt_error_string(errno);
+        ::close(fd);
+        return false;
+    }
 
     m_fd = fd;
     m_saved = saved.release();
