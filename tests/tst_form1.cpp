@@ -30,6 +30,8 @@ private slots:
     void focusRunsInTheTabledOrder();
     void accessKeysPressTheButtons_data();
     void accessKeysPressTheButtons();
+    void aFocusedButtonIsPressedByKeyboard_data();
+    void aFocusedButtonIsPressedByKeyboard();
 
     void readingsShowAsTemperatures_data();
     void readingsShowAsTemperatures();
@@ -219,6 +221,36 @@ void TestForm1::accessKeysPressTheButtons()
     QTest::keyClick(m_form->windowHandle(), Qt::Key_X, Qt::AltModifier);
     QTRY_COMPARE(ended.size(), 1);
     QCOMPARE(ended.at(0).at(0).toInt(), 0);
+}
+
+void TestForm1::aFocusedButtonIsPressedByKeyboard_data()
+{
+    QTest::addColumn<bool>("exit");
+    QTest::addColumn<int>("key");
+    QTest::newRow("Start/Stop, Space") << false << int(Qt::Key_Space);
+    QTest::newRow("Start/Stop, Return") << false << int(Qt::Key_Return);
+    QTest::newRow("Start/Stop, Enter") << false << int(Qt::Key_Enter);
+    QTest::newRow("Exit, Space") << true << int(Qt::Key_Space);
+    QTest::newRow("Exit, Return") << true << int(Qt::Key_Return);
+}
+
+void TestForm1::aFocusedButtonIsPressedByKeyboard()
+{
+    QFETCH(bool, exit);
+    QFETCH(int, key);
+    load();
+    QPushButton *const button = exit ? m_form->cmdExit : m_form->cmdPlot;
+    button->setFocus();
+    QSignalSpy ended(m_form.get(), &Form1::ended);
+    QTest::keyClick(button, Qt::Key(key));
+    if (exit) {
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(ended.at(0).at(0).toInt(), 0);
+    } else {
+        QCOMPARE(m_form->Plotting, qint16(-1));
+        QCOMPARE(m_form->cmdPlot->text(), QStringLiteral("S&top"));
+        QCOMPARE(ended.size(), 0);
+    }
 }
 
 void TestForm1::readingsShowAsTemperatures_data()

@@ -97,6 +97,9 @@ void Form1::layOut()
 
     // Focus order: the temperature first, then Exit, the counter, the chart and Start/Stop.
     Picture1->setFocusPolicy(Qt::TabFocus);
+    // A focused button is pressed by Return or Enter as well as by Space, as people expect.
+    cmdPlot->setAutoDefault(true);
+    cmdExit->setAutoDefault(true);
     setTabOrder(txtTemp, cmdExit);
     setTabOrder(cmdExit, txtIndex);
     setTabOrder(txtIndex, Picture1);
