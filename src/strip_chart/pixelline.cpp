@@ -41,49 +41,32 @@ void adjustForCaps(int caps, int &begin, int &end, Fixed16 &across, Fixed16 step
         end += 32;
 }
 
+// Moves the ends of the line onto min..max along one axis, the other coordinate following the
+// line. False when the whole line lies beyond one side.
+bool clipAxis(double &a1, double &b1, double &a2, double &b2, double min, double max)
+{
+    if (a1 < min || a1 > max) {
+        if (a1 < min ? a2 <= min : a2 >= max)
+            return false;
+        const double edge = a1 < min ? min : max;
+        b1 += (b2 - b1) / (a2 - a1) * (edge - a1);
+        a1 = edge;
+    }
+    if (a2 < min || a2 > max) {
+        const double edge = a2 < min ? min : max;
+        b2 += (b2 - b1) / (a2 - a1) * (edge - a2);
+        a2 = edge;
+    }
+    return true;
+}
+
 // False when nothing of the line is left.
 bool clip(double &x1, double &y1, double &x2, double &y2, double xmin, double xmax, double ymin,
           double ymax)
 {
     if (!std::isfinite(x1) || !std::isfinite(y1) || !std::isfinite(x2) || !std::isfinite(y2))
         return false;
-    if (x1 < xmin) {
-        if (x2 <= xmin)
-            return false;
-        y1 += (y2 - y1) / (x2 - x1) * (xmin - x1);
-        x1 = xmin;
-    } else if (x1 > xmax) {
-        if (x2 >= xmax)
-            return false;
-        y1 += (y2 - y1) / (x2 - x1) * (xmax - x1);
-        x1 = xmax;
-    }
-    if (x2 < xmin) {
-        y2 += (y2 - y1) / (x2 - x1) * (xmin - x2);
-        x2 = xmin;
-    } else if (x2 > xmax) {
-        y2 += (y2 - y1) / (x2 - x1) * (xmax - x2);
-        x2 = xmax;
-    }
-    if (y1 < ymin) {
-        if (y2 <= ymin)
-            return false;
-        x1 += (x2 - x1) / (y2 - y1) * (ymin - y1);
-        y1 = ymin;
-    } else if (y1 > ymax) {
-        if (y2 >= ymax)
-            return false;
-        x1 += (x2 - x1) / (y2 - y1) * (ymax - y1);
-        y1 = ymax;
-    }
-    if (y2 < ymin) {
-        x2 += (x2 - x1) / (y2 - y1) * (ymin - y2);
-        y2 = ymin;
-    } else if (y2 > ymax) {
-        x2 += (x2 - x1) / (y2 - y1) * (ymax - y2);
-        y2 = ymax;
-    }
-    return true;
+    return clipAxis(x1, y1, x2, y2, xmin, xmax) && clipAxis(y1, x1, y2, x2, ymin, ymax);
 }
 
 } // namespace
