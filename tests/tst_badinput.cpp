@@ -58,9 +58,20 @@ private slots:
     void everyByteIsOneReadingAndNothingElse_data();
     void everyByteIsOneReadingAndNothingElse();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    /// What the window held after one receive event.
+    struct Taken
+    {
+        qint64 count;
+        float chartY;
+    };
+    /// What the boxes showed at one repaint, and how many readings had come by then.
     struct Shown
     {
+        qsizetype readings;
         QString temperature;
         QString counter;
     };
@@ -68,6 +79,7 @@ private:
     std::unique_ptr<PseudoTerminal> m_pty;
     std::unique_ptr<Form1> m_form;
     QList<RuntimeError> m_reports;
+    QList<Taken> m_taken;
     QList<Shown> m_shown;
 };
 
@@ -76,18 +88,27 @@ void TestBadInput::init()
     m_pty = std::make_unique<PseudoTerminal>();
     QVERIFY(m_pty->isValid());
     m_reports.clear();
+    m_taken.clear();
     m_shown.clear();
     m_form = std::make_unique<Form1>(
         m_pty->devicePath(), [this](const RuntimeError &error) { m_reports.append(error); });
-    // Connected after the window's own handler: sees what each event left on screen.
+    // Connected after the window's own handler: sees what each event left behind.
     connect(m_form->Comm1, &SerialControl::OnComm, this, [this] {
         if (m_form->Comm1->CommEvent() == SerialControl::ReceiveEvent)
-            m_shown.append({m_form->txtTemp->text(), m_form->txtIndex->text()});
+            m_taken.append({m_form->SampleIndex, m_form->Picture1->CurrentY()});
     });
+    m_form->txtTemp->installEventFilter(this);
     m_form->Form_Load();
     QVERIFY(!m_form->hasEnded());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+bool TestBadInput::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_form && watched == m_form->txtTemp && event->type() == QEvent::Paint)
+        m_shown.append({m_taken.size(), m_form->txtTemp->text(), m_form->txtIndex->text()});
+    return false;
 }
 
 void TestBadInput::cleanup()
@@ -131,21 +152,35 @@ void TestBadInput::everyByteIsOneReadingAndNothingElse()
     const long indicator = m_form->Shape1->FillColor();
 
     QVERIFY(m_pty->write(bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(m_shown.size(), bytes.size(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_taken.size(), bytes.size(), 20000);
     QTest::qWait(50); // a byte counted twice would show up here
-    QCOMPARE(m_shown.size(), bytes.size());
+    QCOMPARE(m_taken.size(), bytes.size());
 
+    // With recording on, the counter starts again after the chart's 500th reading.
+    const auto countAfter
+        = [&](qsizetype readings) { return recording ? (readings - 1) % 500 + 1 : readings; };
     for (int i = 0; i < bytes.size(); ++i) {
-        const quint8 raw = quint8(bytes.at(i));
-        // With recording on, the counter starts again after the chart's 500th reading.
-        const qint64 count = recording ? i % 500 + 1 : i + 1;
-        QVERIFY2(
-            m_shown.at(i).temperature == expectedText(raw),
-            qPrintable(
-                QStringLiteral("byte %1 (%2): %3").arg(i).arg(raw).arg(m_shown.at(i).temperature)));
-        QVERIFY2(
-            m_shown.at(i).counter == QString::number(count),
-            qPrintable(QStringLiteral("byte %1: counter %2").arg(i).arg(m_shown.at(i).counter)));
+        const qint64 count = countAfter(i + 1);
+        QVERIFY2(m_taken.at(i).count == (count == 500 && recording ? 0 : count),
+                 qPrintable(QStringLiteral("byte %1: counter %2").arg(i).arg(m_taken.at(i).count)));
+        if (recording)
+            QVERIFY2(
+                m_taken.at(i).chartY == float(50 - expectedChartValue(quint8(bytes.at(i)))),
+                qPrintable(
+                    QStringLiteral("byte %1: charted at %2").arg(i).arg(m_taken.at(i).chartY)));
+    }
+    // Every repaint showed the latest reading and its count, and the last one shows the last.
+    QTRY_VERIFY(!m_shown.isEmpty() && m_shown.back().readings == bytes.size());
+    for (const Shown &shown : std::as_const(m_shown)) {
+        if (shown.readings == 0)
+            continue;
+        const quint8 raw = quint8(bytes.at(shown.readings - 1));
+        QVERIFY2(shown.temperature == expectedText(raw),
+                 qPrintable(QStringLiteral("after %1 readings: %2 for byte %3")
+                                .arg(shown.readings)
+                                .arg(shown.temperature)
+                                .arg(raw)));
+        QCOMPARE(shown.counter, QString::number(countAfter(shown.readings)));
     }
 
     // Nothing but the readings changed.

@@ -5,6 +5,7 @@
 #include "strip_chart/recordindicator.h"
 #include "strip_chart/rgb.h"
 #include "support/pseudoterminal.h"
+#include "support/timercount.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -13,6 +14,34 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+
+namespace {
+
+/// Calls \a painted at every paint of a widget, before the widget paints.
+class PaintWatch : public QObject
+{
+public:
+    PaintWatch(QWidget *widget, std::function<void()> painted)
+        : m_widget(widget)
+        , m_painted(std::move(painted))
+    {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_widget && event->type() == QEvent::Paint)
+            m_painted();
+        return false;
+    }
+
+private:
+    QWidget *const m_widget;
+    std::function<void()> m_painted;
+};
+
+} // namespace
 
 class TestForm1 : public QObject
 {
@@ -40,6 +69,8 @@ private slots:
     void aBurstIsCountedByteForByte();
     void counterPassesSixteenBits();
     void typedTextIsReplacedAtTheNextReading();
+    void aWindowShownAgainShowsTheLatestReading();
+    void aReadingAfterAQuietSpellWaitsForNoClock();
     void emptyReadIsNotAReading();
     void otherEventsChangeNothing_data();
     void otherEventsChangeNothing();
@@ -331,6 +362,52 @@ void TestForm1::typedTextIsReplacedAtTheNextReading()
     QCOMPARE(m_form->txtIndex->text(), QStringLiteral("1"));
 }
 
+void TestForm1::aWindowShownAgainShowsTheLatestReading()
+{
+    load();
+    QVERIFY(send(QByteArray(1, char(50))));
+    QTRY_COMPARE(m_form->txtTemp->text(), QStringLiteral("25 C"));
+    m_form->hide();
+    QTest::qWait(50);
+    QVERIFY(send(QByteArray(1, char(51))));
+    QTRY_COMPARE(m_form->SampleIndex, qint64(2));
+    QTest::qWait(50);
+
+    // What the boxes hold when they are first painted again: no reading follows to update them.
+    QStringList painted;
+    PaintWatch watch(m_form->txtIndex, [&] {
+        painted << m_form->txtTemp->text() + QLatin1Char('|') + m_form->txtIndex->text();
+    });
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QTRY_VERIFY(!painted.isEmpty());
+    QCOMPARE(painted.first(), QStringLiteral("25.5 C|2"));
+}
+
+// From the byte to the screen, nothing waits for a timer: not the port's frame clock, not the
+// repaint's frame.
+void TestForm1::aReadingAfterAQuietSpellWaitsForNoClock()
+{
+    load();
+    QVERIFY(send(QByteArray(1, char(50))));
+    QTRY_COMPARE(m_form->txtTemp->text(), QStringLiteral("25 C"));
+    QTest::qWait(100); // a quiet spell: the port's clock and the last repaint's frame are over
+
+    TimerCount timers;
+    m_form->Comm1->installEventFilter(&timers);
+    for (QObject *child : m_form->children())
+        if (!child->isWidgetType())
+            child->installEventFilter(&timers);
+    int timersAtPaint = -1;
+    PaintWatch watch(m_form->txtTemp, [&] {
+        if (timersAtPaint < 0 && m_form->txtTemp->text() == QLatin1String("30 C"))
+            timersAtPaint = timers.timers;
+    });
+    QVERIFY(send(QByteArray(1, char(60))));
+    QTRY_VERIFY(timersAtPaint >= 0);
+    QCOMPARE(timersAtPaint, 0);
+}
+
 void TestForm1::emptyReadIsNotAReading()
 {
     load();
@@ -365,7 +442,7 @@ void TestForm1::otherEventsChangeNothing()
     load();
     // A byte waits, but only a receive event may take it.
     QVERIFY(send(QByteArray(1, char(50))));
-    QTRY_COMPARE(m_form->SampleIndex, qint64(1));
+    QTRY_COMPARE(m_form->txtTemp->text(), QStringLiteral("25 C"));
     QVERIFY(send(QByteArray(1, char(60))));
     m_form->Comm1->raiseOnComm(qint16(code));
     QCOMPARE(m_form->SampleIndex, qint64(1));

@@ -3,12 +3,19 @@
 #include "support/pseudoterminal.h"
 #include "support/timercount.h"
 
+#include <QAbstractEventDispatcher>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <ctime>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +43,7 @@ private slots:
     void bytesLeftByAReadOutsideAnEventAreStillDelivered();
     void noTimerRunsOnceBytesStop_data();
     void noTimerRunsOnceBytesStop();
+    void aSteadyStreamTurnsTheEventLoopAboutOnceAFrame();
     void noReceiveEventsWithoutAThreshold();
     void lostPortIsClosedOnceAndReportedOnce_data();
     void lostPortIsClosedOnceAndReportedOnce();
@@ -157,7 +165,7 @@ void TestSerialControl::bytesLeftByAReadOutsideAnEventAreStillDelivered()
 void TestSerialControl::noTimerRunsOnceBytesStop_data()
 {
     QTest::addColumn<int>("bytes");
-    QTest::newRow("a lone byte, read as it comes") << 1;
+    QTest::newRow("a lone byte") << 1;
     QTest::newRow("a stream, read on the clock while it lasts") << 200;
 }
 
@@ -166,6 +174,11 @@ void TestSerialControl::noTimerRunsOnceBytesStop()
     QFETCH(int, bytes);
     TimerCount count;
     m_control->installEventFilter(&count);
+    int timersAtFirstByte = -1;
+    connect(m_control.get(), &SerialControl::OnComm, this, [&] {
+        if (timersAtFirstByte < 0)
+            timersAtFirstByte = count.timers;
+    });
     openControl();
     // One byte at a time, each a fraction of a millisecond after the last.
     for (int i = 0; i < bytes; ++i) {
@@ -174,12 +187,43 @@ void TestSerialControl::noTimerRunsOnceBytesStop()
         QThread::usleep(100);
     }
     QTRY_COMPARE(m_received.size(), bytes);
-    QTest::qWait(20);
-    if (bytes == 1)
-        QCOMPARE(count.timers, 0);
+    // The first byte after a quiet spell waits for no clock.
+    QCOMPARE(timersAtFirstByte, 0);
+    // The clock that read the stream stops within a frame or two of its last byte.
+    QTest::qWait(4 * SerialControl::FrameMilliseconds);
     count.timers = 0;
     QTest::qWait(200);
     QCOMPARE(count.timers, 0);
+}
+
+// At the sensor's line rate, one byte a write (the worst case: the line wakes its reader for
+// every byte), the port is read once a frame: the program's event loop turns a few times a
+// frame, not once a byte.
+void TestSerialControl::aSteadyStreamTurnsTheEventLoopAboutOnceAFrame()
+{
+    openControl();
+    int turns = 0;
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            [&] { ++turns; });
+    std::atomic<int> written {0};
+    std::thread sensor([&] {
+        for (int i = 0; i < 3840; ++i) {
+            const char byte = char(i);
+            if (::write(m_pty->masterFd(), &byte, 1) != 1)
+                return;
+            ++written;
+            std::this_thread::sleep_for(std::chrono::microseconds(260));
+        }
+    });
+    QEventLoop loop;
+    QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const int turnsInASecond = turns;
+    sensor.join();
+    QTRY_COMPARE(m_received.size(), qsizetype(written));
+    QVERIFY2(written > 1000, qPrintable(QString::number(written)));
+    QVERIFY2(turnsInASecond * 4 < written,
+             qPrintable(QStringLiteral("%1 turns for %2 bytes").arg(turnsInASecond).arg(written)));
 }
 
 void TestSerialControl::noReceiveEventsWithoutAThreshold()

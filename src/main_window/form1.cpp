@@ -58,7 +58,8 @@ Form1::Form1(const QString &firstPortDevice, Reporter report, QWidget *parent)
 {
     layOut();
     connectHandlers();
-    new RepaintThrottle(this);
+    auto *const throttle = new RepaintThrottle(this);
+    connect(throttle, &RepaintThrottle::aboutToRepaint, this, &Form1::showLatestReading);
 }
 
 void Form1::layOut()
@@ -194,6 +195,9 @@ void Form1::Comm1_Lost(const QString &reason)
                            .arg(Comm1->deviceName(), reason));
 }
 
+// A person sees one reading a frame, and laying a box's text out costs more than all the rest of
+// a reading: the handler notes the reading and its count, and the boxes show the latest of them
+// when the window next repaints.
 void Form1::receiveSample()
 {
     const QByteArray text = Comm1->Input();
@@ -202,10 +206,25 @@ void Form1::receiveSample()
         return;
     const quint8 raw = quint8(text.at(0));
     const double Temperature = temperatureOf(raw);
-    txtTemp->setText(m_temperatureTexts[raw]);
+    m_latestRaw = raw;
     ++SampleIndex;
-    txtIndex->setText(counterText(SampleIndex));
+    m_latestCount = SampleIndex;
+    if (m_latestShown) {
+        m_latestShown = false;
+        txtTemp->update();
+        txtIndex->update();
+    }
     chartStep(Temperature);
+}
+
+// Whatever was typed into a box since is replaced, as by any reading.
+void Form1::showLatestReading()
+{
+    if (m_latestShown)
+        return;
+    m_latestShown = true;
+    txtTemp->setText(m_temperatureTexts[m_latestRaw]);
+    txtIndex->setText(counterText(m_latestCount));
 }
 
 void Form1::chartStep(double Temperature)

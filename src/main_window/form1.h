@@ -70,6 +70,7 @@ private:
     void Comm1_OnComm();
     void Comm1_Lost(const QString &reason);
     void receiveSample();
+    void showLatestReading();
     void chartStep(double Temperature);
     void cmdPlot_Click();
     void cmdExit_Click();
@@ -79,6 +80,10 @@ private:
 
     Reporter m_report;
     TemperatureTexts m_temperatureTexts;
+    /// The latest reading and its count, shown in the text boxes when the window next repaints.
+    quint8 m_latestRaw = 0;
+    qint64 m_latestCount = 0;
+    bool m_latestShown = true;
     bool m_ended = false;
     int m_exitStatus = 0;
 };

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QTimerEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <cmath>
 
@@ -31,8 +32,20 @@ int RepaintThrottle::frameMilliseconds(qreal hertz)
 
 bool RepaintThrottle::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_window || event->type() != QEvent::UpdateRequest)
-        return false;
+    if (watched == m_window && event->type() == QEvent::UpdateRequest)
+        return holdUpdate();
+    // A window shown again, restored or uncovered repaints from its expose, with no update
+    // request. Its native window exists once it is shown.
+    if (watched == m_window && event->type() == QEvent::Show && m_window->windowHandle())
+        m_window->windowHandle()->installEventFilter(this);
+    if (watched == m_window->windowHandle() && event->type() == QEvent::Expose)
+        emit aboutToRepaint();
+    return false;
+}
+
+// Whether the update request must wait for the end of the frame.
+bool RepaintThrottle::holdUpdate()
+{
     if (m_frame.isActive())
         return true; // one repaint waits for the frame's end already
     const qint64 now = m_clock.nsecsElapsed();
@@ -47,6 +60,7 @@ bool RepaintThrottle::eventFilter(QObject *watched, QEvent *event)
     const QScreen *const screen = m_window->screen();
     const qint64 frame = frameNanoseconds(screen ? screen->refreshRate() : 0);
     m_frameEnd = (now / frame + 1) * frame;
+    emit aboutToRepaint();
     return false;
 }
 

@@ -16,6 +16,9 @@ class QWidget;
 /// when the frame is over; a request after a quiet frame goes through at once. Frames are the
 /// screen's periods laid end to end, not whole milliseconds from the last repaint, so a 60 Hz
 /// screen gets at most 60 repaints a second.
+///
+/// Just before the window repaints, whether for an update or because it is shown, restored or
+/// uncovered, aboutToRepaint() lets it bring what it shows up to date.
 class RepaintThrottle : public QObject
 {
     Q_OBJECT
@@ -27,11 +30,16 @@ public:
     static qint64 frameNanoseconds(qreal hertz);
     static int frameMilliseconds(qreal hertz);
 
+signals:
+    void aboutToRepaint();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    bool holdUpdate();
+
     QWidget *const m_window;
     QElapsedTimer m_clock;
     /// The end of the frame of the last repaint, on m_clock.

@@ -1,7 +1,6 @@
 #include "serial_input/serialcontrol.h"
 
 #include "main_window/runtimeerror.h"
-#include "serial_input/serialline.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -9,17 +8,21 @@
 #include <QScopedValueRollback>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <termios.h>
+#endif
 
 namespace {
 
 // Posted to the control itself: the next turn of receive events, once clicks and repaints have
-// had theirs; and the close after a loss, which must not happen inside the device's own
-// notification.
-const QEvent::Type ReceiveQueued = QEvent::Type(QEvent::User + 1);
+// had theirs; the close after a loss; and a close asked for inside the port's own signal.
+const QEvent::Type TurnQueued = QEvent::Type(QEvent::User + 1);
 const QEvent::Type LossQueued = QEvent::Type(QEvent::User + 2);
+const QEvent::Type CloseQueued = QEvent::Type(QEvent::User + 3);
 
 // How long one turn of receive events may hold the event loop before clicks and repaints get
 // theirs; the clock is read every few readings, as reading it costs more than some readings.
@@ -36,10 +39,11 @@ constexpr std::array<char, 256> everyByte()
 }
 constexpr std::array<char, 256> EveryByte = everyByte();
 
-QString openFailureText(const QString &device, SerialLine::Failure failure, const QString &reason)
+QString openFailureText(const QString &device, QSerialPort::SerialPortError error,
+                        const QString &reason)
 {
     const QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, reason);
-    if (failure != SerialLine::Denied)
+    if (error != QSerialPort::PermissionError)
         return text;
 #ifdef Q_OS_UNIX
     // Serial devices belong to a group; a user outside it may not open them at all.
@@ -54,21 +58,38 @@ QString openFailureText(const QString &device, SerialLine::Failure failure, cons
                          "Thermometer again.");
 }
 
+#ifdef Q_OS_UNIX
+// A break or a garbled byte would otherwise come through as a NUL, a reading of 0 degrees: the
+// system drops them instead. A true NUL byte still comes through. QSerialPort has no setting for
+// this, so it is set on its open descriptor.
+bool ignoreLineErrors(QSerialPort &port)
+{
+    termios mode {};
+    if (tcgetattr(int(port.handle()), &mode) != 0)
+        return false;
+    mode.c_iflag |= IGNBRK | IGNPAR;
+    return tcsetattr(int(port.handle()), TCSANOW, &mode) == 0;
+}
+#endif
+
 } // namespace
 
 SerialControl::SerialControl(const QString &firstPortDevice, QObject *parent)
     : QObject(parent)
     , m_firstPortDevice(firstPortDevice)
-    , m_line(new SerialLine(this))
+    , m_port(new QSerialPort(this))
 {
-    connect(m_line, &SerialLine::arrival, this, &SerialControl::arrival);
+    connect(m_port, &QSerialPort::readyRead, this, &SerialControl::portReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &SerialControl::portError);
 }
 
 SerialControl::~SerialControl()
 {
-    // Nothing of ours may run while we are being destroyed.
-    m_line->disconnect(this);
-    closePort();
+    // Closing emits errorOccurred; nothing of ours may run while we are being destroyed.
+    m_port->disconnect(this);
+    m_frameClock.stop();
+    if (m_port->isOpen())
+        m_port->close();
 }
 
 void SerialControl::setCommPort(qint16 port)
@@ -100,7 +121,7 @@ void SerialControl::setSThreshold(qint16 threshold)
 
 bool SerialControl::PortOpen() const
 {
-    return m_line->isOpen();
+    return m_port->isOpen() && !m_closeDeferred;
 }
 
 QString SerialControl::deviceName() const
@@ -114,7 +135,7 @@ void SerialControl::setPortOpen(bool open)
         closePort();
         return;
     }
-    if (PortOpen())
+    if (m_port->isOpen())
         throw RuntimeError(RuntimeError::InvalidPropertyValue,
                            QStringLiteral("Serial port %1 is already open.").arg(deviceName()));
     const QString device = deviceName();
@@ -122,27 +143,50 @@ void SerialControl::setPortOpen(bool open)
         throw RuntimeError(RuntimeError::InvalidPortNumber,
                            QStringLiteral("No device stands for serial port %1.").arg(m_commPort));
 
-    SerialLine::Failure failure = SerialLine::NoFailure;
-    QString reason;
-    if (!m_line->open(device, &failure, &reason))
-        throw RuntimeError(RuntimeError::PortOpenFailed, openFailureText(device, failure, reason));
-    m_next = m_end = 0;
-    m_moreMayWait = false;
+    m_port->setPortName(device);
+    m_port->setReadBufferSize(InBufferSize);
+    // Set before opening, so the port never runs at another speed and a device that refuses a
+    // setting fails to open rather than delivering wrong readings.
+    m_port->setBaudRate(BaudRate);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port->open(QIODevice::ReadOnly))
+        throw RuntimeError(RuntimeError::PortOpenFailed,
+                           openFailureText(device, m_port->error(), m_port->errorString()));
+#ifdef Q_OS_UNIX
+    if (!ignoreLineErrors(*m_port)) {
+        const QString reason = qt_error_string(errno);
+        m_port->close();
+        throw RuntimeError(RuntimeError::PortOpenFailed,
+                           openFailureText(device, QSerialPort::UnknownError, reason));
+    }
+#endif
+    m_port->clearError();
+    m_lostReason.clear();
     m_lossQueued = false;
+    m_readFailed = false;
+    m_moreMayWait = false;
     // Bytes that came before the port opened are announced as soon as the event loop runs.
-    m_line->setWatching(true);
 }
 
 QByteArray SerialControl::Input()
 {
-    if (m_next == m_end && fill() <= 0)
+    char byte = 0;
+    // Reading an empty buffer would make the port take from the system again, ending a hold.
+    if (InBufferCount() == 0 || !m_port->getChar(&byte))
         return {};
-    QByteArray byte = QByteArray::fromRawData(&EveryByte[quint8(m_buffer[m_next++])], 1);
     // A read outside a turn (not in answer to one of our events) may leave bytes behind that
-    // the device will not announce again: a turn must come for them.
+    // the port will not announce again: a turn must come for them.
     if (!m_delivering && InBufferCount() > 0)
-        queueDelivery();
-    return byte;
+        queueTurn();
+    return QByteArray::fromRawData(&EveryByte[quint8(byte)], 1);
+}
+
+qint64 SerialControl::InBufferCount() const
+{
+    return PortOpen() ? m_port->bytesAvailable() : 0;
 }
 
 void SerialControl::raiseOnComm(qint16 code)
@@ -151,160 +195,197 @@ void SerialControl::raiseOnComm(qint16 code)
     emit OnComm();
 }
 
+// Bytes after a quiet spell: delivered at once. While a stream lasts the clock reads the port,
+// and a read of our own delivers what it took itself.
+void SerialControl::portReadyRead()
+{
+    m_readFailed = false;
+    if (m_frameClock.isActive() || m_turnQueued || m_delivering || !PortOpen())
+        return;
+    m_moreMayWait = InBufferCount() == InBufferSize;
+    TurnEnd end = TurnEnd::Closed;
+    {
+        const QScopedValueRollback<bool> inPortSignal(m_inPortSignal, true);
+        end = deliver();
+    }
+    if (m_closeDeferred)
+        QCoreApplication::postEvent(this, new QEvent(CloseQueued));
+    else
+        afterTurn(end);
+}
+
+void SerialControl::portError(QSerialPort::SerialPortError error)
+{
+    if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || m_lossQueued
+        || !PortOpen())
+        return;
+    // A read can fail with nothing lost: the port may wake for bytes that a read of ours took a
+    // moment before, find none, and stop watching. It is set to watch again; a port that is gone
+    // fails again at once, and a second failure with no byte read in between is a loss.
+    if (!m_readFailed) {
+        m_readFailed = true;
+        m_port->setReadBufferSize(m_port->readBufferSize());
+        return;
+    }
+    // The port reports the loss again and again until it is closed: it is taken once, and the
+    // port closed from the event loop, outside the port's own signals.
+    m_lossQueued = true;
+    m_lostReason = m_port->errorString();
+    m_frameClock.stop();
+    QCoreApplication::postEvent(this, new QEvent(LossQueued));
+}
+
 bool SerialControl::event(QEvent *event)
 {
-    if (event->type() == ReceiveQueued) {
-        m_deliveryQueued = false;
-        deliver();
+    if (event->type() == TurnQueued) {
+        m_turnQueued = false;
+        if (PortOpen())
+            afterTurn(deliver());
         return true;
     }
     if (event->type() == LossQueued) {
         m_lossQueued = false;
         if (PortOpen()) {
-            const QString reason = m_line->lostReason();
             closePort();
-            emit Lost(reason);
+            emit Lost(m_lostReason);
         }
+        return true;
+    }
+    if (event->type() == CloseQueued) {
+        m_closeDeferred = false;
+        if (m_port->isOpen())
+            m_port->close();
         return true;
     }
     return QObject::event(event);
 }
 
-// Bytes came while the device was watched: read and deliver them at once.
-void SerialControl::arrival()
-{
-    m_line->setWatching(false);
-    // Bytes closer together than a tick are a stream: from now on it is read on the clock, one
-    // wake-up a tick rather than one a byte. Slower bytes are read as they come, with no timer.
-    const auto now = std::chrono::steady_clock::now();
-    const bool stream = now - m_lastArrival < std::chrono::milliseconds(ReadTickMilliseconds);
-    m_lastArrival = now;
-    const qint64 read = fill();
-    if (read < 0)
-        return;
-    if (read == 0) {
-        awaitBytes();
-        return;
-    }
-    if (stream)
-        m_readTick.start(ReadTickMilliseconds, Qt::PreciseTimer, this);
-    deliver();
-}
-
-// Out of bytes: the clock reads on if it runs, else the device is watched again. Only with room
-// in the buffer (for a handler that reads nothing), or the device would call again and again.
-void SerialControl::awaitBytes()
-{
-    if (!m_readTick.isActive() && m_end < InBufferSize)
-        m_line->setWatching(true);
-}
-
 void SerialControl::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() != m_readTick.timerId())
-        return QObject::timerEvent(event);
-    // A turn still to come reads on by itself when it has emptied the buffer.
-    if (m_deliveryQueued)
-        return;
-    const qint64 read = fill();
-    if (read > 0) {
-        deliver();
-    } else if (read == 0) {
-        // A whole tick without a byte: the stream has stopped; wait for the next byte.
-        m_readTick.stop();
-        awaitBytes();
-    }
+    if (event->timerId() == m_frameClock.timerId())
+        frameTick();
+    else
+        QObject::timerEvent(event);
 }
 
-// Reads what waits into the room left in the buffer: the count, or -1 once the device is gone.
-qint64 SerialControl::fill()
+// Once a frame while a stream lasts: takes what came since the last tick and delivers it. A
+// frame without a byte ends the stream; the port then announces the next byte as it comes.
+void SerialControl::frameTick()
 {
-    if (!PortOpen())
-        return -1;
-    if (m_next > 0) {
-        std::memmove(m_buffer, m_buffer + m_next, size_t(m_end - m_next));
-        m_end -= m_next;
-        m_next = 0;
+    // A turn still to come reads on by itself.
+    if (m_turnQueued)
+        return;
+    if (InBufferCount() == 0) {
+        m_frameClock.stop();
+        watch();
+        return;
     }
-    if (m_end == InBufferSize)
-        return 0;
-    const qint64 room = InBufferSize - m_end;
-    const qint64 read = m_line->read(m_buffer + m_end, room);
-    if (read < 0) {
-        portFailed();
-        return -1;
-    }
-    m_end += read;
-    m_moreMayWait = read == room;
-    return read;
+    if (readWaiting())
+        afterTurn(deliver());
 }
 
-// One turn of receive events: one per byte while bytes wait, refilling from the device as the
+// Takes what waits in the system into the buffer, up to its size, without waiting: false once
+// the port is lost.
+bool SerialControl::readWaiting()
+{
+    // Only a change of size makes the port watch again; watching while we read ourselves would
+    // have it wake for bytes already taken.
+    if (m_port->readBufferSize() != InBufferSize)
+        m_port->setReadBufferSize(InBufferSize);
+    const qint64 before = InBufferCount();
+    m_port->waitForReadyRead(0);
+    if (InBufferCount() > before)
+        m_readFailed = false;
+    m_moreMayWait = InBufferCount() == InBufferSize;
+    return !m_lossQueued && PortOpen();
+}
+
+// The port takes what comes while its buffer has room, and announces it.
+void SerialControl::watch()
+{
+    m_port->setReadBufferSize(InBufferSize);
+    // It reads the system itself now: no read of ours may follow until it fills its buffer.
+    m_moreMayWait = false;
+}
+
+// One turn of receive events: one per byte while bytes wait, refilling from the system as the
 // buffer empties, until the turn is over.
-void SerialControl::deliver()
+SerialControl::TurnEnd SerialControl::deliver()
 {
-    if (m_rThreshold < 1) {
-        // No receive events: the bytes wait in the buffer, and then in the system.
-        awaitBytes();
-        return;
-    }
+    // Without a threshold there are no receive events: the bytes wait in the buffer, and then in
+    // the system.
+    if (m_rThreshold < 1)
+        return TurnEnd::Stalled;
     const QScopedValueRollback<bool> delivering(m_delivering, true);
     const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
     int untilClockRead = ReadingsBetweenClockReads;
     while (PortOpen()) {
         if (InBufferCount() < m_rThreshold) {
             // Read on within the turn only after a read that filled the buffer: after a shorter
-            // one the device is empty, and asking it again costs a system call for nothing.
-            if (m_moreMayWait && fill() < 0)
-                return;
-            if (InBufferCount() < m_rThreshold) {
-                awaitBytes();
-                return;
-            }
+            // one the system holds nothing more, and asking it again costs a call for nothing.
+            if (!m_moreMayWait || !readWaiting() || InBufferCount() < m_rThreshold)
+                return PortOpen() ? TurnEnd::Drained : TurnEnd::Closed;
         }
         const qint64 before = InBufferCount();
         raiseOnComm(ReceiveEvent);
         if (!PortOpen())
-            return;
-        if (InBufferCount() >= before) {
-            // The handler took nothing: it is not asked again until more bytes come, or the
-            // event loop would turn into a busy loop.
-            m_readTick.stop();
-            awaitBytes();
-            return;
-        }
+            return TurnEnd::Closed;
+        // A handler that takes nothing is not asked again until more bytes come, or the event
+        // loop would turn into a busy loop.
+        if (InBufferCount() >= before)
+            return TurnEnd::Stalled;
         if (--untilClockRead == 0) {
             untilClockRead = ReadingsBetweenClockReads;
-            if (std::chrono::steady_clock::now() >= turnEnd) {
-                queueDelivery();
-                return;
-            }
+            if (std::chrono::steady_clock::now() >= turnEnd)
+                return TurnEnd::TimeUp;
         }
+    }
+    return TurnEnd::Closed;
+}
+
+void SerialControl::afterTurn(TurnEnd end)
+{
+    switch (end) {
+    case TurnEnd::Drained:
+        if (!m_frameClock.isActive())
+            m_frameClock.start(FrameMilliseconds, Qt::PreciseTimer, this);
+        // More may follow: until the next tick the port holds its buffer full with the first
+        // byte that comes, so it takes nothing more and wakes no one. Bytes short of the
+        // threshold are left to the port to add to.
+        if (InBufferCount() == 0)
+            m_port->setReadBufferSize(1);
+        else
+            watch();
+        break;
+    case TurnEnd::TimeUp:
+        queueTurn();
+        break;
+    case TurnEnd::Stalled:
+        m_frameClock.stop();
+        watch();
+        break;
+    case TurnEnd::Closed:
+        break;
     }
 }
 
-void SerialControl::queueDelivery()
+void SerialControl::queueTurn()
 {
-    if (m_deliveryQueued)
+    if (m_turnQueued)
         return;
-    m_deliveryQueued = true;
-    QCoreApplication::postEvent(this, new QEvent(ReceiveQueued));
-}
-
-void SerialControl::portFailed()
-{
-    // Closing inside the device's own notification is not safe: queue one close for the loop.
-    if (m_lossQueued || !PortOpen())
-        return;
-    m_lossQueued = true;
-    m_readTick.stop();
-    m_line->setWatching(false);
-    QCoreApplication::postEvent(this, new QEvent(LossQueued));
+    m_turnQueued = true;
+    QCoreApplication::postEvent(this, new QEvent(TurnQueued));
 }
 
 void SerialControl::closePort()
 {
-    m_readTick.stop();
-    m_line->close();
-    m_next = m_end = 0;
+    m_frameClock.stop();
+    if (!PortOpen())
+        return;
+    // The port deletes its notifier when it closes: not from inside that notifier's own signal.
+    if (m_inPortSignal) {
+        m_closeDeferred = true;
+        return;
+    }
+    m_port->close();
 }

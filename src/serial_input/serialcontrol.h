@@ -3,22 +3,20 @@
 #include <QBasicTimer>
 #include <QByteArray>
 #include <QObject>
+#include <QSerialPort>
 #include <QString>
-
-#include <chrono>
-
-class SerialLine;
 
 /// The serial communications control: a port with stored settings (38400 bit/s, 8N1, a
 /// 1024-byte receive buffer), the properties the window sets and reads, and one notification,
 /// OnComm, whose CommEvent code says what happened.
 ///
-/// Every byte is its own receive event: OnComm once per byte, in order, none merged or dropped.
-/// The events come from the event loop, in turns of at most half a millisecond, so clicks and
-/// repaints interleave with a flood. Bytes further apart than a millisecond are read as they
-/// come; while they come closer together the control reads them once a millisecond. The buffer
-/// is refilled only when it is empty: a flood waits in the system and holds back the sender.
-/// Bytes left in the buffer by a read of Input outside an event get events of their own.
+/// Every byte is its own receive event: OnComm once per byte, in order, none merged or dropped,
+/// in turns of at most half a millisecond so that clicks and repaints interleave with a flood.
+/// A byte after a quiet spell is delivered as it comes. While bytes keep coming the port is read
+/// once a display frame instead: between reads the port holds its buffer full, so it takes
+/// nothing more from the system and stops waking the program. A full buffer waits in the system
+/// and holds back the sender. Bytes left in the buffer by a read of Input outside an event get
+/// events of their own.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -43,8 +41,8 @@ public:
     static constexpr qint32 BaudRate = 38400;
     static constexpr qint64 InBufferSize = 1024;
     static constexpr qint64 OutBufferSize = 512;
-    /// While bytes keep coming the device is read on this clock.
-    static constexpr int ReadTickMilliseconds = 1;
+    /// While bytes keep coming the port is read on this clock, about a display frame.
+    static constexpr int FrameMilliseconds = 16;
 
     /// \a firstPortDevice is the device that CommPort 1 stands for ("/dev/ttyS0", a pty, ...).
     explicit SerialControl(const QString &firstPortDevice, QObject *parent = nullptr);
@@ -67,7 +65,7 @@ public:
     /// Takes at most one byte from the receive buffer; empty when nothing waits.
     QByteArray Input();
     /// Bytes in the receive buffer.
-    qint64 InBufferCount() const { return m_end - m_next; }
+    qint64 InBufferCount() const;
 
     /// The device of the current CommPort, empty when no device stands for it.
     QString deviceName() const;
@@ -86,27 +84,33 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    void arrival();
-    void awaitBytes();
-    qint64 fill();
-    void deliver();
-    void queueDelivery();
-    void portFailed();
+    /// How a turn of receive events ended.
+    enum class TurnEnd { Drained, TimeUp, Stalled, Closed };
+
+    void portReadyRead();
+    void portError(QSerialPort::SerialPortError error);
+    void frameTick();
+    bool readWaiting();
+    void watch();
+    TurnEnd deliver();
+    void afterTurn(TurnEnd end);
+    void queueTurn();
     void closePort();
 
     QString m_firstPortDevice;
-    SerialLine *const m_line;
+    QSerialPort *const m_port;
     qint16 m_commPort = 1;
     qint16 m_rThreshold = 0;
     qint16 m_sThreshold = 0;
     qint16 m_commEvent = 0;
-    QBasicTimer m_readTick;
-    std::chrono::steady_clock::time_point m_lastArrival;
-    bool m_deliveryQueued = false;
+    /// Runs while bytes keep coming: the port is read on its ticks.
+    QBasicTimer m_frameClock;
+    bool m_turnQueued = false;
     bool m_delivering = false; ///< in a turn of receive events
+    bool m_inPortSignal = false; ///< in the port's own readyRead
+    bool m_closeDeferred = false; ///< closed, but the port itself closes once its signal is over
     bool m_lossQueued = false;
+    bool m_readFailed = false; ///< the last read failed, and none has taken a byte since
     bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
-    qint64 m_next = 0; ///< the next byte of m_buffer to deliver
-    qint64 m_end = 0; ///< the end of what was read into m_buffer
-    char m_buffer[InBufferSize] = {};
+    QString m_lostReason;
 };

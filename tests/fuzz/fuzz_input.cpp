@@ -1,6 +1,6 @@
 // libFuzzer target over the window's input path: byte streams through a real pty, interleaved
 // with event codes, Start/Stop presses and typing, the window's state checked against a model
-// after every step.
+// after every step and at every repaint.
 //
 // Bytes go through a real pty, kept open across runs, rather than through a stand-in for the
 // port: slower, but the port, its buffer and the event queue are the ones the program has.
@@ -8,6 +8,7 @@
 // Input: a sequence of operations, each an opcode byte and its arguments (see run()).
 
 #include "main_window/form1.h"
+#include "main_window/repaintthrottle.h"
 #include "main_window/runtimeerror.h"
 #include "serial_input/serialcontrol.h"
 #include "strip_chart/chartsurface.h"
@@ -31,8 +32,13 @@ struct Model
 {
     bool recording = false;
     qint64 index = 0;
+    // What the boxes show: the reading of the last repaint, or what was typed since.
     QString temperature;
     QString counter;
+    // The latest reading, which the boxes show from the next repaint on.
+    QString latestTemperature;
+    QString latestCounter;
+    bool latestShown = true;
     float x = 0;
     float y = 0;
     bool cleared = true;
@@ -81,8 +87,10 @@ public:
         }
         m_form.Form_Load();
         m_form.show();
-        // After the window's own handler: sees what each event did.
+        // After the window's own handlers: sees what each event and each repaint did.
         QObject::connect(m_form.Comm1, &SerialControl::OnComm, &m_form, [this] { observe(); });
+        QObject::connect(m_form.findChild<RepaintThrottle *>(), &RepaintThrottle::aboutToRepaint,
+                         &m_form, [this] { repainting(); });
     }
 
     void run(const quint8 *data, size_t size);
@@ -94,6 +102,7 @@ private:
     void drain();
     void press();
     void observe();
+    void repainting();
     void check(const char *step) const;
 
     PseudoTerminal m_pty;
@@ -108,6 +117,15 @@ private:
 void Harness::reset()
 {
     drain();
+    // A reading not yet shown would replace the emptied boxes at the next repaint.
+    const QDeadlineTimer deadline(10000);
+    while (!m_model.latestShown) {
+        if (deadline.hasExpired()) {
+            std::fprintf(stderr, "the latest reading was never shown\n");
+            std::abort();
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
     if (m_form.Plotting == 0)
         m_form.cmdPlot->click();
     m_form.cmdPlot->click();
@@ -228,8 +246,9 @@ void Harness::observe()
     const quint8 raw = m_model.inFlight.front();
     m_model.inFlight.pop_front();
     ++m_model.index;
-    m_model.temperature = temperatureText(raw);
-    m_model.counter = QString::number(m_model.index);
+    m_model.latestTemperature = temperatureText(raw);
+    m_model.latestCounter = QString::number(m_model.index);
+    m_model.latestShown = false;
     if (m_model.recording) {
         if (m_model.index >= 500)
             m_model.index = 0;
@@ -238,6 +257,17 @@ void Harness::observe()
         m_model.cleared = false;
     }
     check("reading");
+}
+
+// Just before the window repaints, the boxes take the latest reading, replacing what was typed.
+void Harness::repainting()
+{
+    if (!m_model.latestShown) {
+        m_model.temperature = m_model.latestTemperature;
+        m_model.counter = m_model.latestCounter;
+        m_model.latestShown = true;
+    }
+    check("repaint");
 }
 
 void Harness::check(const char *step) const
