@@ -213,15 +213,20 @@ void TestFaults::faultIsReportedAndEndsWithStatusOne_data()
     QTest::addColumn<int>("fault");
     QTest::addColumn<QString>("report");
     QTest::newRow("sensor gone mid-stream under a flood")
-        << int(LostUnderFlood) << "Run-time error 1002: The serial port " + Port + " was lost";
+        << int(LostUnderFlood)
+        << QStringLiteral("Run-time error 1002: The serial port %1 was lost").arg(Port);
     QTest::newRow("sensor gone while idle")
-        << int(LostWhileIdle) << "Run-time error 1002: The serial port " + Port + " was lost";
+        << int(LostWhileIdle)
+        << QStringLiteral("Run-time error 1002: The serial port %1 was lost").arg(Port);
     QTest::newRow("device missing at start-up")
         << int(DeviceMissing)
-        << "Run-time error 1001: Cannot open serial port " + Port + ": No such file or directory";
+        << QStringLiteral(
+               "Run-time error 1001: Cannot open serial port %1: No such file or directory")
+               .arg(Port);
     QTest::newRow("access denied at start-up")
         << int(AccessDenied)
-        << "Run-time error 1001: Cannot open serial port " + Port + ": Permission denied";
+        << QStringLiteral("Run-time error 1001: Cannot open serial port %1: Permission denied")
+               .arg(Port);
     QTest::newRow("port held by another process")
         << int(PortInUse) << QStringLiteral("Another program is using the port");
 }

@@ -2,22 +2,13 @@
 
 #include "profile.h"
 
+#include <QTest>
+
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 namespace {
-
-int failures = 0;
-
-#define CHECK(condition, what)                                                                     \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "FAIL %s:%d: %s (%s)\n", __FILE__, __LINE__, #condition, what);   \
-            ++failures;                                                                            \
-        }                                                                                          \
-    } while (false)
 
 std::vector<int> take(Profile profile, int count)
 {
@@ -36,60 +27,100 @@ bool farOff(int reading)
     return reading < RoomLowest || reading > RoomHighest;
 }
 
-void testRanges()
+/// Names reading \a index and its value in a failure message.
+QByteArray at(std::size_t index, int reading)
 {
-    struct Row
-    {
-        const char *what;
-        Profile profile;
-        int lowestAllowed, highestAllowed; // every reading lies within these
-        int mustReachLow, mustReachHigh; // and the readings get at least this far out
-    };
-    const Row rows[] = {
-        {"room", Profile(Profile::Kind::Room), RoomLowest, RoomHighest, 2 * 20, 2 * 26},
-        {"room seed 2", Profile(Profile::Kind::Room, 2), RoomLowest, RoomHighest, 2 * 20, 2 * 26},
-        {"room seed 12345", Profile(Profile::Kind::Room, 12345), RoomLowest, RoomHighest, 2 * 20,
-         2 * 26},
-        {"ramp", Profile(Profile::Kind::Ramp), 0, 120, 0, 120},
-        {"steady 25", Profile(Profile::Kind::Steady, 1, 25.0), 50, 50, 50, 50},
-        {"steady 20.5", Profile(Profile::Kind::Steady, 1, 20.5), 41, 41, 41, 41},
-        {"steady 0", Profile(Profile::Kind::Steady, 1, 0.0), 0, 0, 0, 0},
-        {"steady 127.5", Profile(Profile::Kind::Steady, 1, 127.5), 255, 255, 255, 255},
-    };
-    for (const Row &row : rows) {
-        // Long enough for two full room drift cycles and many ramps.
-        const std::vector<int> readings = take(row.profile, 3000);
-        const auto [lowest, highest] = std::minmax_element(readings.begin(), readings.end());
-        CHECK(*lowest >= row.lowestAllowed, row.what);
-        CHECK(*highest <= row.highestAllowed, row.what);
-        CHECK(*lowest <= row.mustReachLow, row.what);
-        CHECK(*highest >= row.mustReachHigh, row.what);
-    }
+    return "reading " + QByteArray::number(qulonglong(index)) + " is "
+        + QByteArray::number(reading);
 }
 
-void testRoomMovesSlowly()
+} // namespace
+
+Q_DECLARE_METATYPE(Profile)
+Q_DECLARE_METATYPE(Profile::Kind)
+
+class TestSensorProfile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ranges_data();
+    void ranges();
+    void roomMovesSlowly();
+    void rampShape();
+    void spikes();
+    void seeds_data();
+    void seeds();
+};
+
+void TestSensorProfile::ranges_data()
+{
+    QTest::addColumn<Profile>("profile");
+    QTest::addColumn<int>("lowestAllowed"); // every reading lies within these
+    QTest::addColumn<int>("highestAllowed");
+    QTest::addColumn<int>("mustReachLow"); // and the readings get at least this far out
+    QTest::addColumn<int>("mustReachHigh");
+
+    QTest::newRow("room") << Profile(Profile::Kind::Room) << RoomLowest << RoomHighest << 2 * 20
+                          << 2 * 26;
+    QTest::newRow("room seed 2") << Profile(Profile::Kind::Room, 2) << RoomLowest << RoomHighest
+                                 << 2 * 20 << 2 * 26;
+    QTest::newRow("room seed 12345")
+        << Profile(Profile::Kind::Room, 12345) << RoomLowest << RoomHighest << 2 * 20 << 2 * 26;
+    QTest::newRow("ramp") << Profile(Profile::Kind::Ramp) << 0 << 120 << 0 << 120;
+    QTest::newRow("steady 25") << Profile(Profile::Kind::Steady, 1, 25.0) << 50 << 50 << 50 << 50;
+    QTest::newRow("steady 20.5") << Profile(Profile::Kind::Steady, 1, 20.5) << 41 << 41 << 41 << 41;
+    QTest::newRow("steady 0") << Profile(Profile::Kind::Steady, 1, 0.0) << 0 << 0 << 0 << 0;
+    QTest::newRow("steady 127.5") << Profile(Profile::Kind::Steady, 1, 127.5) << 255 << 255 << 255
+                                  << 255;
+}
+
+void TestSensorProfile::ranges()
+{
+    QFETCH(Profile, profile);
+    QFETCH(int, lowestAllowed);
+    QFETCH(int, highestAllowed);
+    QFETCH(int, mustReachLow);
+    QFETCH(int, mustReachHigh);
+
+    // Long enough for two full room drift cycles and many ramps.
+    const std::vector<int> readings = take(profile, 3000);
+    const auto [lowest, highest] = std::minmax_element(readings.begin(), readings.end());
+    QVERIFY2(*lowest >= lowestAllowed, QByteArray::number(*lowest).constData());
+    QVERIFY2(*highest <= highestAllowed, QByteArray::number(*highest).constData());
+    QVERIFY2(*lowest <= mustReachLow, QByteArray::number(*lowest).constData());
+    QVERIFY2(*highest >= mustReachHigh, QByteArray::number(*highest).constData());
+}
+
+void TestSensorProfile::roomMovesSlowly()
 {
     // A drift, not a jumble: the noise alone moves a reading by at most one step, and the
     // drift adds at most one more.
     const std::vector<int> readings = take(Profile(Profile::Kind::Room), 3000);
     for (std::size_t i = 1; i < readings.size(); ++i)
-        CHECK(std::abs(readings[i] - readings[i - 1]) <= 3, "room step");
+        QVERIFY2(
+            std::abs(readings[i] - readings[i - 1]) <= 3,
+            (at(i, readings[i]) + " after " + QByteArray::number(readings[i - 1])).constData());
 }
 
-void testRampShape()
+void TestSensorProfile::rampShape()
 {
     const std::vector<int> readings = take(Profile(Profile::Kind::Ramp), 481);
-    CHECK(readings[0] == 0, "ramp starts at 0 degrees");
-    CHECK(readings[120] == 120, "ramp reaches 60 degrees");
-    CHECK(readings[240] == 0, "ramp returns to 0 degrees");
-    CHECK(readings[360] == 120 && readings[480] == 0, "ramp repeats");
+    QCOMPARE(readings[0], 0); // 0 degrees
+    QCOMPARE(readings[120], 120); // up to 60 degrees
+    QCOMPARE(readings[240], 0); // and back
+    QCOMPARE(readings[360], 120); // and again
+    QCOMPARE(readings[480], 0);
+    // In half degrees, one a reading.
     for (std::size_t i = 1; i < readings.size(); ++i) {
         const bool rising = (i - 1) % 240 < 120;
-        CHECK(readings[i] - readings[i - 1] == (rising ? 1 : -1), "ramp moves in half degrees");
+        QVERIFY2(
+            readings[i] - readings[i - 1] == (rising ? 1 : -1),
+            (at(i, readings[i]) + " after " + QByteArray::number(readings[i - 1])).constData());
     }
 }
 
-void testSpikes()
+void TestSensorProfile::spikes()
 {
     const std::vector<int> readings = take(Profile(Profile::Kind::Spikes, 3), 10000);
     int spikes = 0, zeroes = 0, highs = 0;
@@ -99,32 +130,29 @@ void testSpikes()
         ++spikes;
         zeroes += readings[i] == 0;
         highs += readings[i] >= 200;
-        CHECK(readings[i] == 0 || readings[i] >= 200, "spikes are far off");
-        CHECK(i == 0 || !farOff(readings[i - 1]), "spikes are single readings");
+        // Far off, and single readings.
+        QVERIFY2(readings[i] == 0 || readings[i] >= 200, at(i, readings[i]).constData());
+        QVERIFY2(i == 0 || !farOff(readings[i - 1]), at(i, readings[i]).constData());
     }
-    CHECK(spikes >= 100 && spikes <= 500, "spikes are occasional");
-    CHECK(zeroes > 0 && highs > 0, "spikes go both ways");
+    // Occasional, and both ways.
+    QVERIFY2(spikes >= 100 && spikes <= 500, QByteArray::number(spikes).constData());
+    QVERIFY(zeroes > 0);
+    QVERIFY(highs > 0);
 }
 
-void testSeeds()
+void TestSensorProfile::seeds_data()
 {
-    for (Profile::Kind kind : {Profile::Kind::Room, Profile::Kind::Spikes}) {
-        const char *what = Profile::name(kind);
-        CHECK(take(Profile(kind, 42), 2000) == take(Profile(kind, 42), 2000), what);
-        CHECK(take(Profile(kind, 42), 2000) != take(Profile(kind, 43), 2000), what);
-    }
+    QTest::addColumn<Profile::Kind>("kind");
+    QTest::newRow("room") << Profile::Kind::Room;
+    QTest::newRow("spikes") << Profile::Kind::Spikes;
 }
 
-} // namespace
-
-int main()
+void TestSensorProfile::seeds()
 {
-    testRanges();
-    testRoomMovesSlowly();
-    testRampShape();
-    testSpikes();
-    testSeeds();
-    if (failures == 0)
-        std::printf("all profile checks passed\n");
-    return failures == 0 ? 0 : 1;
+    QFETCH(Profile::Kind, kind);
+    QVERIFY(take(Profile(kind, 42), 2000) == take(Profile(kind, 42), 2000));
+    QVERIFY(take(Profile(kind, 42), 2000) != take(Profile(kind, 43), 2000));
 }
+
+QTEST_APPLESS_MAIN(TestSensorProfile)
+#include "tst_sensor_profile.moc"

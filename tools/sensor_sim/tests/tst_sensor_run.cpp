@@ -1,17 +1,19 @@
 // Runs the real thermometer-sensor program and talks to it as a serial client would.
-// Usage: tst_sensor_run PATH-TO-thermometer-sensor
 
 #include "profile.h"
 
+#include <QTest>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -27,18 +29,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using Arguments = std::vector<std::string>;
 
-int failures = 0;
-std::string program;
-
-#define CHECK(condition, what)                                                                     \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "FAIL %s:%d: %s (%s)\n", __FILE__, __LINE__, #condition,          \
-                         std::string(what).c_str());                                               \
-            ++failures;                                                                            \
-        }                                                                                          \
-    } while (false)
+const std::string program = THERMOMETER_SENSOR_PROGRAM;
 
 /// A fresh directory for one case's link and output files, removed afterwards.
 class TempDir
@@ -60,18 +53,19 @@ private:
 class Simulator
 {
 public:
-    Simulator(const TempDir &dir, const std::vector<std::string> &args)
+    Simulator(const TempDir &dir, const Arguments &args)
         : m_out(dir.file("stdout"))
         , m_err(dir.file("stderr"))
     {
+        // Made before the fork: the test's own threads may hold the allocator's lock.
+        std::vector<char *> argv {const_cast<char *>(program.c_str())};
+        for (const std::string &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
         m_pid = ::fork();
         if (m_pid == 0) {
             ::dup2(::open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
             ::dup2(::open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-            std::vector<char *> argv {const_cast<char *>(program.c_str())};
-            for (const std::string &arg : args)
-                argv.push_back(const_cast<char *>(arg.c_str()));
-            argv.push_back(nullptr);
             ::execv(program.c_str(), argv.data());
             std::_Exit(127);
         }
@@ -115,6 +109,28 @@ private:
     pid_t m_pid = -1;
     bool m_reaped = false;
     std::string m_out, m_err;
+};
+
+/// The client's end of the line, closed however the case ends.
+class Client
+{
+public:
+    explicit Client(const std::string &path)
+        : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY))
+    {
+    }
+    ~Client()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Client(const Client &) = delete;
+    Client &operator=(const Client &) = delete;
+
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
 };
 
 bool exists(const std::string &path)
@@ -180,208 +196,228 @@ std::vector<std::uint8_t> expected(Profile profile, std::size_t count)
     return readings;
 }
 
-void testFullRun()
+/// What is at the link's path before the simulator starts.
+enum class InTheWay { Nothing, File, Directory };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Arguments)
+Q_DECLARE_METATYPE(InTheWay)
+Q_DECLARE_METATYPE(Profile)
+
+class TestSensorRun : public QObject
 {
-    struct Row
-    {
-        std::vector<std::string> profileArgs;
-        Profile profile;
-    };
+    Q_OBJECT
+
+private slots:
+    void fullRun_data();
+    void fullRun();
+    void pacedRate();
+    void clientLeaves();
+    void stopSignals_data();
+    void stopSignals();
+    void usageErrors_data();
+    void usageErrors();
+    void badLinkPaths_data();
+    void badLinkPaths();
+};
+
+void TestSensorRun::fullRun_data()
+{
+    QTest::addColumn<Arguments>("profileArgs");
+    QTest::addColumn<Profile>("profile");
     // The ramp passes every byte a line discipline could mangle below 121 (newline, carriage
     // return, XON/XOFF, interrupt, end of file); spikes add 0 and bytes above 127.
-    const Row rows[] = {
-        {{"ramp"}, Profile(Profile::Kind::Ramp)},
-        {{"--profile", "spikes", "--seed", "7"}, Profile(Profile::Kind::Spikes, 7)},
-        {{}, Profile(Profile::Kind::Room)},
-    };
-    for (const Row &row : rows) {
-        const std::string what = row.profileArgs.empty() ? "default" : row.profileArgs.back();
-        TempDir dir;
-        const std::string link = dir.file("sensor");
-        // A stale link from an earlier run, to be replaced.
-        CHECK(::symlink("/dev/pts/nonexistent", link.c_str()) == 0, what);
-        std::vector<std::string> args {"--link", link, "--rate", "max", "--count", "1000"};
-        args.insert(args.end(), row.profileArgs.begin(), row.profileArgs.end());
-        Simulator simulator(dir, args);
-        CHECK(waitForLink(link), what);
-
-        const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
-        CHECK(fd >= 0, what);
-        if (fd < 0)
-            continue;
-        // Nothing may arrive before the client has set the line up.
-        std::this_thread::sleep_for(200ms);
-        CHECK(queued(fd) == 0, what);
-        CHECK(configureClient(fd), what);
-        CHECK(readExactly(fd, 1000) == expected(row.profile, 1000), what);
-
-        CHECK(simulator.waitExit() == 0, what);
-        CHECK(!exists(link), what);
-        CHECK(simulator.output().rfind("thermometer-sensor: " + link + " -> /dev/pts/", 0) == 0,
-              simulator.output());
-        // After the count, nothing more: the line ends.
-        std::uint8_t extra = 0;
-        CHECK(::read(fd, &extra, 1) <= 0, what);
-        ::close(fd);
-    }
+    QTest::newRow("ramp") << Arguments {"ramp"} << Profile(Profile::Kind::Ramp);
+    QTest::newRow("spikes") << Arguments {"--profile", "spikes", "--seed", "7"}
+                            << Profile(Profile::Kind::Spikes, 7);
+    QTest::newRow("default") << Arguments {} << Profile(Profile::Kind::Room);
 }
 
-void testPacedRate()
+void TestSensorRun::fullRun()
+{
+    QFETCH(Arguments, profileArgs);
+    QFETCH(Profile, profile);
+
+    TempDir dir;
+    const std::string link = dir.file("sensor");
+    // A stale link from an earlier run, to be replaced.
+    QVERIFY(::symlink("/dev/pts/nonexistent", link.c_str()) == 0);
+    Arguments args {"--link", link, "--rate", "max", "--count", "1000"};
+    args.insert(args.end(), profileArgs.begin(), profileArgs.end());
+    Simulator simulator(dir, args);
+    QVERIFY(waitForLink(link));
+
+    const Client client(link);
+    QVERIFY(client.fd() >= 0);
+    // Nothing may arrive before the client has set the line up.
+    std::this_thread::sleep_for(200ms);
+    QCOMPARE(queued(client.fd()), 0);
+    QVERIFY(configureClient(client.fd()));
+    QVERIFY(readExactly(client.fd(), 1000) == expected(profile, 1000));
+
+    QCOMPARE(simulator.waitExit(), 0);
+    QVERIFY(!exists(link));
+    const std::string output = simulator.output();
+    QVERIFY2(output.rfind("thermometer-sensor: " + link + " -> /dev/pts/", 0) == 0, output.c_str());
+    // After the count, nothing more: the line ends.
+    std::uint8_t extra = 0;
+    QVERIFY(::read(client.fd(), &extra, 1) <= 0);
+}
+
+void TestSensorRun::pacedRate()
 {
     TempDir dir;
     const std::string link = dir.file("sensor");
     Simulator simulator(dir, {"--link", link, "--rate", "50", "--count", "25", "steady", "25"});
-    CHECK(waitForLink(link), "paced");
-    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
-    CHECK(fd >= 0 && configureClient(fd), "paced");
+    QVERIFY(waitForLink(link));
+    const Client client(link);
+    QVERIFY(client.fd() >= 0 && configureClient(client.fd()));
     const Clock::time_point start = Clock::now();
-    CHECK(readExactly(fd, 25) == std::vector<std::uint8_t>(25, 50), "paced");
+    QVERIFY(readExactly(client.fd(), 25) == std::vector<std::uint8_t>(25, 50));
     // 24 intervals of 20 ms after the first reading.
-    const auto elapsed = Clock::now() - start;
-    CHECK(elapsed >= 440ms && elapsed < 800ms, std::to_string(elapsed.count()));
-    CHECK(simulator.waitExit() == 0, "paced");
-    ::close(fd);
+    const auto elapsed
+        = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    QVERIFY2(elapsed >= 440ms && elapsed < 800ms,
+             (std::to_string(elapsed.count()) + " ms").c_str());
+    QCOMPARE(simulator.waitExit(), 0);
 }
 
-void testClientLeaves()
+void TestSensorRun::clientLeaves()
 {
     // A client that puts the line back as it found it on closing, as QSerialPort does, has
     // left: what it did not read must not reach the next client, and the readings pause.
     TempDir dir;
     const std::string link = dir.file("sensor");
     Simulator simulator(dir, {"--link", link, "--rate", "100", "ramp"});
-    CHECK(waitForLink(link), "first client");
-    int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
-    termios found {};
-    CHECK(fd >= 0 && ::tcgetattr(fd, &found) == 0 && configureClient(fd), "first client");
-    CHECK(readExactly(fd, 5) == expected(Profile(Profile::Kind::Ramp), 5), "first client");
-    ::tcsetattr(fd, TCSANOW, &found);
-    ::close(fd);
+    QVERIFY(waitForLink(link));
+    {
+        const Client first(link);
+        termios found {};
+        QVERIFY(first.fd() >= 0 && ::tcgetattr(first.fd(), &found) == 0
+                && configureClient(first.fd()));
+        QVERIFY(readExactly(first.fd(), 5) == expected(Profile(Profile::Kind::Ramp), 5));
+        ::tcsetattr(first.fd(), TCSANOW, &found);
+    }
 
     std::this_thread::sleep_for(300ms);
-    fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
-    CHECK(fd >= 0, "second client");
-    CHECK(queued(fd) == 0, "second client");
-    CHECK(configureClient(fd), "second client");
+    const Client second(link);
+    QVERIFY(second.fd() >= 0);
+    QCOMPARE(queued(second.fd()), 0);
+    QVERIFY(configureClient(second.fd()));
     // Readings go on from about where the first client stopped, not 300 ms further on.
-    const std::vector<std::uint8_t> next = readExactly(fd, 1);
-    CHECK(next.size() == 1 && next[0] >= 5 && next[0] <= 8,
-          next.empty() ? "nothing" : std::to_string(next[0]));
+    const std::vector<std::uint8_t> next = readExactly(second.fd(), 1);
+    QVERIFY2(next.size() == 1 && next[0] >= 5 && next[0] <= 8,
+             next.empty() ? "nothing" : std::to_string(next[0]).c_str());
     simulator.signal(SIGTERM);
-    CHECK(simulator.waitExit() == 0, "second client");
-    ::close(fd);
+    QCOMPARE(simulator.waitExit(), 0);
 }
 
-void testStopSignals()
+void TestSensorRun::stopSignals_data()
 {
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-        for (bool withClient : {false, true}) {
-            const std::string what = std::to_string(number) + (withClient ? " client" : "");
-            TempDir dir;
-            const std::string link = dir.file("sensor");
-            Simulator simulator(dir, {"--link", link, "--rate", "100"});
-            CHECK(waitForLink(link), what);
-            int fd = -1;
-            if (withClient) {
-                fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
-                CHECK(fd >= 0 && configureClient(fd), what);
-                CHECK(readExactly(fd, 5).size() == 5, what);
-            }
-            simulator.signal(number);
-            CHECK(simulator.waitExit(2s) == 0, what);
-            CHECK(!exists(link), what);
-            if (fd >= 0)
-                ::close(fd);
-        }
+    QTest::addColumn<int>("number");
+    QTest::addColumn<bool>("withClient");
+    QTest::newRow("SIGINT") << int(SIGINT) << false;
+    QTest::newRow("SIGINT with a client") << int(SIGINT) << true;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGTERM with a client") << int(SIGTERM) << true;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGHUP with a client") << int(SIGHUP) << true;
+}
+
+void TestSensorRun::stopSignals()
+{
+    QFETCH(int, number);
+    QFETCH(bool, withClient);
+
+    TempDir dir;
+    const std::string link = dir.file("sensor");
+    Simulator simulator(dir, {"--link", link, "--rate", "100"});
+    QVERIFY(waitForLink(link));
+    std::optional<Client> client;
+    if (withClient) {
+        client.emplace(link);
+        QVERIFY(client->fd() >= 0 && configureClient(client->fd()));
+        QCOMPARE(readExactly(client->fd(), 5).size(), std::size_t(5));
     }
+    simulator.signal(number);
+    QCOMPARE(simulator.waitExit(2s), 0);
+    QVERIFY(!exists(link));
 }
 
-void testUsageErrors()
+void TestSensorRun::usageErrors_data()
 {
-    const std::vector<std::vector<std::string>> rows = {
-        {},
-        {"ramp"},
-        {"--link"},
-        {"--link", "L", "--rate", "0"},
-        {"--link", "L", "--rate", "-5"},
-        {"--link", "L", "--rate", "fast"},
-        {"--link", "L", "--count", "0"},
-        {"--link", "L", "--count", "12x"},
-        {"--link", "L", "--seed", "-1"},
-        {"--link", "L", "steady"},
-        {"--link", "L", "steady", "200"},
-        {"--link", "L", "--profile", "steady", "warm"},
-        {"--link", "L", "sunny"},
-        {"--link", "L", "ramp", "spikes"},
-        {"--link", "L", "--frobnicate"},
-        {"--link", "L", "-x"},
-    };
-    for (std::vector<std::string> args : rows) {
-        std::string what;
-        for (const std::string &arg : args)
-            what += arg + " ";
-        TempDir dir;
-        for (std::string &arg : args)
-            arg = arg == "L" ? dir.file("sensor") : arg;
-        Simulator simulator(dir, args);
-        CHECK(simulator.waitExit() == 2, what);
-        CHECK(simulator.errors().find("usage:") != std::string::npos, what);
-        CHECK(!exists(dir.file("sensor")), what);
-    }
+    // "L" stands for a path in the case's temporary directory.
+    QTest::addColumn<Arguments>("args");
+    QTest::newRow("nothing") << Arguments {};
+    QTest::newRow("no link") << Arguments {"ramp"};
+    QTest::newRow("link without a path") << Arguments {"--link"};
+    QTest::newRow("rate 0") << Arguments {"--link", "L", "--rate", "0"};
+    QTest::newRow("negative rate") << Arguments {"--link", "L", "--rate", "-5"};
+    QTest::newRow("rate not a number") << Arguments {"--link", "L", "--rate", "fast"};
+    QTest::newRow("count 0") << Arguments {"--link", "L", "--count", "0"};
+    QTest::newRow("count with letters after") << Arguments {"--link", "L", "--count", "12x"};
+    QTest::newRow("negative seed") << Arguments {"--link", "L", "--seed", "-1"};
+    QTest::newRow("steady without degrees") << Arguments {"--link", "L", "steady"};
+    QTest::newRow("steady beyond a byte") << Arguments {"--link", "L", "steady", "200"};
+    QTest::newRow("steady degrees not a number")
+        << Arguments {"--link", "L", "--profile", "steady", "warm"};
+    QTest::newRow("unknown profile") << Arguments {"--link", "L", "sunny"};
+    QTest::newRow("two profiles") << Arguments {"--link", "L", "ramp", "spikes"};
+    QTest::newRow("unknown option") << Arguments {"--link", "L", "--frobnicate"};
+    QTest::newRow("unknown short option") << Arguments {"--link", "L", "-x"};
 }
 
-void testBadLinkPaths()
+void TestSensorRun::usageErrors()
 {
-    struct Row
+    QFETCH(Arguments, args);
+
+    TempDir dir;
+    for (std::string &arg : args)
+        arg = arg == "L" ? dir.file("sensor") : arg;
+    Simulator simulator(dir, args);
+    QCOMPARE(simulator.waitExit(), 2);
+    const std::string errors = simulator.errors();
+    QVERIFY2(errors.find("usage:") != std::string::npos, errors.c_str());
+    QVERIFY(!exists(dir.file("sensor")));
+}
+
+void TestSensorRun::badLinkPaths_data()
+{
+    QTest::addColumn<QString>("name"); // in the case's temporary directory
+    QTest::addColumn<InTheWay>("inTheWay");
+    QTest::newRow("missing directory") << "absent/sensor" << InTheWay::Nothing;
+    QTest::newRow("regular file") << "sensor" << InTheWay::File;
+    QTest::newRow("directory") << "sensor" << InTheWay::Directory;
+}
+
+void TestSensorRun::badLinkPaths()
+{
+    QFETCH(QString, name);
+    QFETCH(InTheWay, inTheWay);
+
+    TempDir dir;
+    const std::string path = dir.file(name.toStdString());
+    if (inTheWay == InTheWay::File)
+        std::ofstream(path) << "keep me";
+    else if (inTheWay == InTheWay::Directory)
+        ::mkdir(path.c_str(), 0700);
+    struct stat before
     {
-        const char *what;
-        const char *name; // in the case's temporary directory
-        void (*prepare)(const std::string &path);
     };
-    const Row rows[] = {
-        {"missing directory", "absent/sensor", [](const std::string &) {}},
-        {"regular file", "sensor",
-         [](const std::string &path) { std::ofstream(path) << "keep me"; }},
-        {"directory", "sensor", [](const std::string &path) { ::mkdir(path.c_str(), 0700); }},
+    const bool existed = ::lstat(path.c_str(), &before) == 0;
+    Simulator simulator(dir, {"--link", path, "ramp"});
+    QCOMPARE(simulator.waitExit(), 2);
+    const std::string errors = simulator.errors();
+    QVERIFY2(errors.find(path) != std::string::npos, errors.c_str());
+    // One line.
+    QVERIFY2(errors.find('\n') == errors.size() - 1, errors.c_str());
+    struct stat after
+    {
     };
-    for (const Row &row : rows) {
-        TempDir dir;
-        const std::string path = dir.file(row.name);
-        row.prepare(path);
-        struct stat before
-        {
-        };
-        const bool existed = ::lstat(path.c_str(), &before) == 0;
-        Simulator simulator(dir, {"--link", path, "ramp"});
-        CHECK(simulator.waitExit() == 2, row.what);
-        const std::string errors = simulator.errors();
-        CHECK(errors.find(path) != std::string::npos, row.what);
-        CHECK(errors.find('\n') == errors.size() - 1, row.what);
-        struct stat after
-        {
-        };
-        CHECK(existed == (::lstat(path.c_str(), &after) == 0), row.what);
-        CHECK(!existed || (before.st_mode == after.st_mode && before.st_size == after.st_size),
-              row.what);
-    }
+    QCOMPARE(::lstat(path.c_str(), &after) == 0, existed);
+    QVERIFY(!existed || (before.st_mode == after.st_mode && before.st_size == after.st_size));
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
-{
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s PATH-TO-thermometer-sensor\n", argv[0]);
-        return 2;
-    }
-    program = argv[1];
-    testFullRun();
-    testPacedRate();
-    testClientLeaves();
-    testStopSignals();
-    testUsageErrors();
-    testBadLinkPaths();
-    if (failures == 0)
-        std::printf("all run checks passed\n");
-    return failures == 0 ? 0 : 1;
-}
+QTEST_APPLESS_MAIN(TestSensorRun)
+#include "tst_sensor_run.moc"
