@@ -10,6 +10,7 @@ int main(int argc, char *argv[])
     // Wayland compositors find the window's icon and name through its desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral(THERMOMETER_APP_ID));
 
+    // The device pinned by the build; empty, serial port 1 is chosen when it opens.
     Form1 form(QStringLiteral(THERMOMETER_FIRST_SERIAL_PORT), showErrorReport);
     QObject::connect(&form, &Form1::ended, &app, &QCoreApplication::exit);
 

@@ -298,9 +298,9 @@ void TestChartSurface::penColour_data()
     QTest::addColumn<long>("foreColor");
     QTest::addColumn<QRgb>("expected");
 
-    QTest::newRow("red") << RGB(255, 0, 0) << qRgb(255, 0, 0);
-    QTest::newRow("green") << RGB(0, 255, 0) << qRgb(0, 255, 0);
-    QTest::newRow("three different bytes") << RGB(0x12, 0x34, 0x56) << qRgb(0x12, 0x34, 0x56);
+    QTest::newRow("red") << rgbColor(255, 0, 0) << qRgb(255, 0, 0);
+    QTest::newRow("green") << rgbColor(0, 255, 0) << qRgb(0, 255, 0);
+    QTest::newRow("three different bytes") << rgbColor(0x12, 0x34, 0x56) << qRgb(0x12, 0x34, 0x56);
 }
 
 void TestChartSurface::penColour()
@@ -325,12 +325,12 @@ void TestChartSurface::indicator_data()
     QTest::addColumn<long>("fillColor");
     QTest::addColumn<bool>("filled");
 
-    QTest::newRow("solid white") << int(RecordIndicator::Solid) << RGB(255, 255, 255) << true;
-    QTest::newRow("solid red") << int(RecordIndicator::Solid) << RGB(255, 0, 0) << true;
+    QTest::newRow("solid white") << int(RecordIndicator::Solid) << rgbColor(255, 255, 255) << true;
+    QTest::newRow("solid red") << int(RecordIndicator::Solid) << rgbColor(255, 0, 0) << true;
     QTest::newRow("solid, three different bytes")
-        << int(RecordIndicator::Solid) << RGB(0x12, 0x34, 0x56) << true;
+        << int(RecordIndicator::Solid) << rgbColor(0x12, 0x34, 0x56) << true;
     QTest::newRow("transparent, red fill colour")
-        << int(RecordIndicator::Transparent) << RGB(255, 0, 0) << false;
+        << int(RecordIndicator::Transparent) << rgbColor(255, 0, 0) << false;
 }
 
 void TestChartSurface::indicator()

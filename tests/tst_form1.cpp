@@ -223,9 +223,9 @@ void TestForm1::accessKeysPressTheButtons_data()
     QTest::addColumn<int>("presses");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<long>("indicator");
-    QTest::newRow("Alt+T starts") << 1 << "S&top" << RGB(255, 0, 0);
-    QTest::newRow("Alt+T again stops") << 2 << "S&tart" << RGB(255, 255, 255);
-    QTest::newRow("and starts again") << 3 << "S&top" << RGB(255, 0, 0);
+    QTest::newRow("Alt+T starts") << 1 << "S&top" << rgbColor(255, 0, 0);
+    QTest::newRow("Alt+T again stops") << 2 << "S&tart" << rgbColor(255, 255, 255);
+    QTest::newRow("and starts again") << 3 << "S&top" << rgbColor(255, 0, 0);
 }
 
 void TestForm1::accessKeysPressTheButtons()
@@ -245,8 +245,8 @@ void TestForm1::accessKeysPressTheButtons()
     QCOMPARE(m_form->cmdPlot->text(), caption);
     QCOMPARE(m_form->Shape1->FillColor(), indicator);
     QCOMPARE(m_form->Shape1->accessibleDescription(),
-             indicator == RGB(255, 0, 0) ? QStringLiteral("Recording")
-                                         : QStringLiteral("Not recording"));
+             indicator == rgbColor(255, 0, 0) ? QStringLiteral("Recording")
+                                              : QStringLiteral("Not recording"));
 
     QSignalSpy ended(m_form.get(), &Form1::ended);
     QTest::keyClick(m_form->windowHandle(), Qt::Key_X, Qt::AltModifier);
@@ -464,14 +464,14 @@ void TestForm1::startThenStopLeavesAClearChart()
     load();
     m_form->cmdPlot->click();
     QCOMPARE(m_form->cmdPlot->text(), QStringLiteral("S&top"));
-    QCOMPARE(m_form->Shape1->FillColor(), RGB(255, 0, 0));
+    QCOMPARE(m_form->Shape1->FillColor(), rgbColor(255, 0, 0));
     QVERIFY(send(QByteArray(10, char(50))));
     QTRY_COMPARE(m_form->txtIndex->text(), QStringLiteral("10"));
     QVERIFY(!bluePixels().isEmpty());
 
     m_form->cmdPlot->click();
     QCOMPARE(m_form->cmdPlot->text(), QStringLiteral("S&tart"));
-    QCOMPARE(m_form->Shape1->FillColor(), RGB(255, 255, 255));
+    QCOMPARE(m_form->Shape1->FillColor(), rgbColor(255, 255, 255));
     QCOMPARE(m_form->Plotting, qint16(0));
     QCOMPARE(m_form->SampleIndex, qint64(0));
     QVERIFY(bluePixels().isEmpty());

@@ -86,7 +86,7 @@ void Form1::layOut()
     cmdPlot->setGeometry(pixels(5160, 120, 1335, 495));
     Shape1->setGeometry(pixels(6840, 120, 255, 255));
     Shape1->setFillStyle(RecordIndicator::Solid);
-    Shape1->setFillColor(RGB(255, 255, 255));
+    Shape1->setFillColor(rgbColor(255, 255, 255));
     Label6->setGeometry(pixels(6600, 480, 735, 255));
     cmdExit->setGeometry(pixels(7440, 120, 1095, 495));
     Picture1->setGeometry(pixels(840, 960, 7335, 2535));
@@ -167,9 +167,9 @@ void Form1::Form_Load()
         Picture1->setScaleMode(0);
         Picture1->setScaleHeight(50.0F);
         Picture1->setScaleWidth(500.0F);
-        Picture1->setForeColor(RGB(0, 0, 255));
+        Picture1->setForeColor(rgbColor(0, 0, 255));
 
-        Shape1->setFillColor(RGB(255, 255, 255));
+        Shape1->setFillColor(rgbColor(255, 255, 255));
         Shape1->setFillStyle(RecordIndicator::Solid);
         Plotting = 0;
     });
@@ -238,11 +238,11 @@ void Form1::cmdPlot_Click()
     Plotting = qint16(~Plotting);
     if (Plotting != 0) {
         cmdPlot->setText(QStringLiteral("S&top"));
-        Shape1->setFillColor(RGB(255, 0, 0));
+        Shape1->setFillColor(rgbColor(255, 0, 0));
         Shape1->setAccessibleDescription(QStringLiteral("Recording"));
     } else {
         cmdPlot->setText(QStringLiteral("S&tart"));
-        Shape1->setFillColor(RGB(255, 255, 255));
+        Shape1->setFillColor(rgbColor(255, 255, 255));
         Shape1->setAccessibleDescription(QStringLiteral("Not recording"));
     }
     SampleIndex = 0;

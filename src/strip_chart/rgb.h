@@ -3,7 +3,8 @@
 #include <QColor>
 
 /// A colour as one number: red + 256 x green + 65536 x blue, red in the low byte.
-constexpr long RGB(int red, int green, int blue)
+/// Not named RGB, which the Windows headers take for a macro.
+constexpr long rgbColor(int red, int green, int blue)
 {
     return long(red) + 256L * green + 65536L * blue;
 }

@@ -14,6 +14,6 @@ inline std::unique_ptr<ChartSurface> windowChart()
     surface->setScaleMode(0);
     surface->setScaleHeight(50);
     surface->setScaleWidth(500);
-    surface->setForeColor(RGB(0, 0, 255));
+    surface->setForeColor(rgbColor(0, 0, 255));
     return surface;
 }
