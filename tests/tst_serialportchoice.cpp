@@ -25,6 +25,14 @@ static QList<SerialPortDescription> portsOf(const QStringList &lines)
     return ports;
 }
 
+static QStringList names(std::initializer_list<const char *> lines)
+{
+    QStringList list;
+    for (const char *line : lines)
+        list << QString::fromLatin1(line);
+    return list;
+}
+
 class TestSerialPortChoice : public QObject
 {
     Q_OBJECT
@@ -42,33 +50,30 @@ void TestSerialPortChoice::choice_data()
     QTest::addColumn<QString>("chosen"); // empty: none
 
     QTest::newRow("USB adapter before the computer's port")
-        << QStringList {"ttyS0", "ttyS1", "ttyUSB0 usb"} << "ttyUSB0";
+        << names({"ttyS0", "ttyS1", "ttyUSB0 usb"}) << "ttyUSB0";
     QTest::newRow("ACM adapter before the computer's port")
-        << QStringList {"ttyS4", "ttyACM0 usb"} << "ttyACM0";
-    QTest::newRow("USB COM3 before COM1") << QStringList {"COM1", "COM3 usb"} << "COM3";
-    QTest::newRow("ttyUSB2 before ttyUSB10")
-        << QStringList {"ttyUSB10 usb", "ttyUSB2 usb"} << "ttyUSB2";
+        << names({"ttyS4", "ttyACM0 usb"}) << "ttyACM0";
+    QTest::newRow("USB COM3 before COM1") << names({"COM1", "COM3 usb"}) << "COM3";
+    QTest::newRow("ttyUSB2 before ttyUSB10") << names({"ttyUSB10 usb", "ttyUSB2 usb"}) << "ttyUSB2";
     QTest::newRow("ttyUSB2 before ttyUSB10, listed in order")
-        << QStringList {"ttyUSB2 usb", "ttyUSB10 usb"} << "ttyUSB2";
-    QTest::newRow("ttyUSB0 before ttyUSB1")
-        << QStringList {"ttyUSB1 usb", "ttyUSB0 usb"} << "ttyUSB0";
-    QTest::newRow("COM2 before COM10") << QStringList {"COM10", "COM2"} << "COM2";
-    QTest::newRow("ttyS2 before ttyS10") << QStringList {"ttyS10", "ttyS2"} << "ttyS2";
+        << names({"ttyUSB2 usb", "ttyUSB10 usb"}) << "ttyUSB2";
+    QTest::newRow("ttyUSB0 before ttyUSB1") << names({"ttyUSB1 usb", "ttyUSB0 usb"}) << "ttyUSB0";
+    QTest::newRow("COM2 before COM10") << names({"COM10", "COM2"}) << "COM2";
+    QTest::newRow("ttyS2 before ttyS10") << names({"ttyS10", "ttyS2"}) << "ttyS2";
     QTest::newRow("the name before the number")
-        << QStringList {"ttyUSB0 usb", "ttyACM7 usb"} << "ttyACM7";
+        << names({"ttyUSB0 usb", "ttyACM7 usb"}) << "ttyACM7";
     QTest::newRow("cu. before its tty. twin")
-        << QStringList {"tty.usbserial-1410 usb", "cu.usbserial-1410 usb"} << "cu.usbserial-1410";
+        << names({"tty.usbserial-1410 usb", "cu.usbserial-1410 usb"}) << "cu.usbserial-1410";
     QTest::newRow("cu. before a lower-numbered tty.")
-        << QStringList {"tty.usbserial-110 usb", "cu.usbserial-1410 usb"} << "cu.usbserial-1410";
-    QTest::newRow("the console's port skipped")
-        << QStringList {"ttyS0 console", "ttyS1"} << "ttyS1";
+        << names({"tty.usbserial-110 usb", "cu.usbserial-1410 usb"}) << "cu.usbserial-1410";
+    QTest::newRow("the console's port skipped") << names({"ttyS0 console", "ttyS1"}) << "ttyS1";
     QTest::newRow("a USB console skipped")
-        << QStringList {"ttyUSB0 usb console", "ttyUSB1 usb", "ttyS0"} << "ttyUSB1";
+        << names({"ttyUSB0 usb console", "ttyUSB1 usb", "ttyS0"}) << "ttyUSB1";
     QTest::newRow("a port with no UART skipped")
-        << QStringList {"ttyS0 nohw", "ttyS1 nohw", "ttyS2"} << "ttyS2";
-    QTest::newRow("no port") << QStringList {} << "";
+        << names({"ttyS0 nohw", "ttyS1 nohw", "ttyS2"}) << "ttyS2";
+    QTest::newRow("no port") << names({}) << "";
     QTest::newRow("only the console and ports with no UART")
-        << QStringList {"ttyS0 console", "ttyS1 nohw", "ttyS2 nohw"} << "";
+        << names({"ttyS0 console", "ttyS1 nohw", "ttyS2 nohw"}) << "";
 }
 
 void TestSerialPortChoice::choice()
@@ -78,7 +83,7 @@ void TestSerialPortChoice::choice()
     const auto port = chooseFirstSerialPort(portsOf(ports));
     QCOMPARE(port ? port->name : QString(), chosen);
     if (port)
-        QCOMPARE(port->device, portsOf({chosen}).first().device);
+        QCOMPARE(port->device, portsOf(QStringList {chosen}).first().device);
 }
 
 void TestSerialPortChoice::linuxTtyClass_data()

@@ -24,8 +24,9 @@ class Form1 : public QWidget
 public:
     using Reporter = std::function<void(const RuntimeError &)>;
 
-    /// \a firstPortDevice is the device serial port 1 opens. \a report shows a run-time error
-    /// to the user before the program ends.
+    /// \a firstPortDevice is the device serial port 1 opens, or empty for the first of the
+    /// system's serial ports. \a report shows a run-time error to the user before the program
+    /// ends.
     Form1(const QString &firstPortDevice, Reporter report, QWidget *parent = nullptr);
 
     /// The start-up sequence: opens the port, sets up the chart, initialises recording.

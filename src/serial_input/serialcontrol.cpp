@@ -74,9 +74,10 @@ bool ignoreLineErrors(QSerialPort &port)
 
 } // namespace
 
-SerialControl::SerialControl(const QString &firstPortDevice, QObject *parent)
+SerialControl::SerialControl(const QString &firstPortDevice, QObject *parent, PortList systemPorts)
     : QObject(parent)
     , m_firstPortDevice(firstPortDevice)
+    , m_systemPorts(std::move(systemPorts))
     , m_port(new QSerialPort(this))
 {
     connect(m_port, &QSerialPort::readyRead, this, &SerialControl::portReadyRead);
@@ -126,7 +127,24 @@ bool SerialControl::PortOpen() const
 
 QString SerialControl::deviceName() const
 {
-    return m_commPort == 1 ? m_firstPortDevice : QString();
+    if (m_commPort != 1)
+        return {};
+    return m_firstPortDevice.isEmpty() ? m_chosenDevice : m_firstPortDevice;
+}
+
+// The device pinned for CommPort 1, or else the first of the system's serial ports.
+QString SerialControl::deviceToOpen()
+{
+    if (m_commPort != 1)
+        throw RuntimeError(RuntimeError::InvalidPortNumber,
+                           QStringLiteral("No device stands for serial port %1.").arg(m_commPort));
+    if (!m_firstPortDevice.isEmpty())
+        return m_firstPortDevice;
+    const std::optional<SerialPortDescription> chosen = chooseFirstSerialPort(m_systemPorts());
+    if (!chosen)
+        throw RuntimeError(RuntimeError::PortOpenFailed, noSerialPortText());
+    m_chosenDevice = chosen->device;
+    return m_chosenDevice;
 }
 
 void SerialControl::setPortOpen(bool open)
@@ -138,10 +156,7 @@ void SerialControl::setPortOpen(bool open)
     if (m_port->isOpen())
         throw RuntimeError(RuntimeError::InvalidPropertyValue,
                            QStringLiteral("Serial port %1 is already open.").arg(deviceName()));
-    const QString device = deviceName();
-    if (device.isEmpty())
-        throw RuntimeError(RuntimeError::InvalidPortNumber,
-                           QStringLiteral("No device stands for serial port %1.").arg(m_commPort));
+    const QString device = deviceToOpen();
 
     m_port->setPortName(device);
     m_port->setReadBufferSize(InBufferSize);

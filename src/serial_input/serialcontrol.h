@@ -1,10 +1,14 @@
 #pragma once
 
+#include "serial_input/serialportchoice.h"
+
 #include <QBasicTimer>
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+
+#include <functional>
 
 /// The serial communications control: a port with stored settings (38400 bit/s, 8N1, a
 /// 1024-byte receive buffer), the properties the window sets and reads, and one notification,
@@ -44,8 +48,14 @@ public:
     /// While bytes keep coming the port is read on this clock, about a display frame.
     static constexpr int FrameMilliseconds = 16;
 
-    /// \a firstPortDevice is the device that CommPort 1 stands for ("/dev/ttyS0", a pty, ...).
-    explicit SerialControl(const QString &firstPortDevice, QObject *parent = nullptr);
+    /// The system's serial ports, of which the first stands for CommPort 1 when no device is
+    /// pinned.
+    using PortList = std::function<QList<SerialPortDescription>()>;
+
+    /// \a firstPortDevice is the device that CommPort 1 stands for ("/dev/ttyUSB0", a pty, ...);
+    /// when it is empty, CommPort 1 is the first of \a systemPorts, chosen when the port opens.
+    explicit SerialControl(const QString &firstPortDevice, QObject *parent = nullptr,
+                           PortList systemPorts = describeSerialPorts);
     ~SerialControl() override;
 
     qint16 CommPort() const { return m_commPort; }
@@ -67,7 +77,7 @@ public:
     /// Bytes in the receive buffer.
     qint64 InBufferCount() const;
 
-    /// The device of the current CommPort, empty when no device stands for it.
+    /// The device of the current CommPort, empty when no device stands for it (yet).
     QString deviceName() const;
 
     /// Reports an event to the window now: sets CommEvent and emits OnComm.
@@ -87,6 +97,7 @@ private:
     /// How a turn of receive events ended.
     enum class TurnEnd { Drained, TimeUp, Stalled, Closed };
 
+    QString deviceToOpen();
     void portReadyRead();
     void portError(QSerialPort::SerialPortError error);
     void frameTick();
@@ -97,7 +108,10 @@ private:
     void queueTurn();
     void closePort();
 
-    QString m_firstPortDevice;
+    const QString m_firstPortDevice;
+    const PortList m_systemPorts;
+    /// The device chosen for CommPort 1 when the build pinned none.
+    QString m_chosenDevice;
     QSerialPort *const m_port;
     qint16 m_commPort = 1;
     qint16 m_rThreshold = 0;

@@ -1,50 +1,11 @@
 #include "serial_input/serialportchoice.h"
 
+#include <QCollator>
 #include <QFile>
+#include <QLocale>
 #include <QSerialPortInfo>
 
 namespace {
-
-bool isAsciiDigit(QChar c)
-{
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-// The run of digits in \a text from \a at on, without its leading zeros; \a at moves past it.
-QStringView numberAt(QStringView text, qsizetype &at)
-{
-    const qsizetype start = at;
-    while (at < text.size() && isAsciiDigit(text[at]))
-        ++at;
-    QStringView number = text.mid(start, at - start);
-    while (number.size() > 1 && number.front() == QLatin1Char('0'))
-        number = number.mid(1);
-    return number;
-}
-
-// Whether \a a comes before \a b with runs of digits compared as numbers, as the system numbers
-// its ports: ttyUSB2 before ttyUSB10, COM2 before COM10.
-bool naturallyBefore(QStringView a, QStringView b)
-{
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
-            const QStringView x = numberAt(a, i);
-            const QStringView y = numberAt(b, j);
-            if (x.size() != y.size())
-                return x.size() < y.size();
-            if (const int order = x.compare(y); order != 0)
-                return order < 0;
-        } else {
-            if (a[i] != b[j])
-                return a[i] < b[j];
-            ++i;
-            ++j;
-        }
-    }
-    return i == a.size() && j < b.size();
-}
 
 // macOS lists each port twice; its dial-in tty. device waits for the carrier, the cu. one not.
 bool isDialIn(const QString &name)
@@ -59,7 +20,15 @@ bool ranksBefore(const SerialPortDescription &a, const SerialPortDescription &b)
         return a.usbAdapter;
     if (isDialIn(a.name) != isDialIn(b.name))
         return !isDialIn(a.name);
-    return naturallyBefore(a.name, b.name);
+    // In the system's numbering: ttyUSB2 before ttyUSB10, COM2 before COM10. Port names are
+    // plain ASCII, so any locale's collation orders them alike; the C locale's has no numeric
+    // mode.
+    static const QCollator numbering = [] {
+        QCollator collator(QLocale(QLocale::English));
+        collator.setNumericMode(true);
+        return collator;
+    }();
+    return numbering.compare(a.name, b.name) < 0;
 }
 
 } // namespace
