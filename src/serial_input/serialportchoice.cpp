@@ -24,7 +24,7 @@ bool ranksBefore(const SerialPortDescription &a, const SerialPortDescription &b)
     // plain ASCII, so any locale's collation orders them alike; the C locale's has no numeric
     // mode.
     static const QCollator numbering = [] {
-        QCollator collator(QLocale(QLocale::English));
+        QCollator collator {QLocale(QLocale::English)};
         collator.setNumericMode(true);
         return collator;
     }();
