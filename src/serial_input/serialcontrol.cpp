@@ -42,7 +42,7 @@ constexpr std::array<char, 256> EveryByte = everyByte();
 QString openFailureText(const QString &device, QSerialPort::SerialPortError error,
                         const QString &reason)
 {
-    const QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, reason);
+    QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, reason);
     if (error != QSerialPort::PermissionError)
         return text;
 #ifdef Q_OS_UNIX
