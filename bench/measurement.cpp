@@ -29,42 +29,18 @@ struct Settings
 {
     QString scenario;
     QString subject;
-    std::map<QString, double> values;
+    std::map<QString, QString> values;
 
     double get(const char *name, double otherwise) const
     {
         const auto found = values.find(QLatin1String(name));
-        return found == values.end() ? otherwise : found->second;
+        return found == values.end() ? otherwise : found->second.toDouble();
     }
-};
-
-// Counts events of one kind on the objects it watches, with the time of each.
-class EventRecorder : public QObject
-{
-public:
-    explicit EventRecorder(QEvent::Type type, bool keepTimes)
-        : m_type(type)
-        , m_keepTimes(keepTimes)
+    QString text(const char *name) const
     {
+        const auto found = values.find(QLatin1String(name));
+        return found == values.end() ? QString() : found->second;
     }
-
-    std::vector<qint64> times;
-    std::atomic<qint64> count {0};
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == m_type) {
-            count.fetch_add(1, std::memory_order_relaxed);
-            if (m_keepTimes)
-                times.push_back(probes::nowNs());
-        }
-        return false;
-    }
-
-private:
-    QEvent::Type m_type;
-    bool m_keepTimes;
 };
 
 // Counts timer events, and apart those of the text cursor's blink in the focused text box.
@@ -86,62 +62,118 @@ protected:
     }
 };
 
-// Watches the temperature box: each reading changes its text (consecutive readings differ), so
-// each change is one reading, which must be the next one written and shown right.
-class ReadingWatch
+// Watches what the temperature box shows each time it is painted: the text of the latest
+// reading taken so far, and the counter box that reading's count. A reading is on screen from
+// the first paint that shows it or a later one.
+class ScreenWatch : public QObject
 {
 public:
-    ReadingWatch(QLineEdit *box, qint64 expected, bool keepTimes)
-        : m_expected(expected)
+    struct Paint
+    {
+        qint64 ns;
+        qint64 taken;
+    };
+
+    /// \a checkCounter: the counter follows the readings alone (no Start/Stop presses meanwhile).
+    ScreenWatch(const Subject &subject, bool recording, bool checkCounter, bool keepPaints)
+        : m_subject(subject)
+        , m_recording(recording)
+        , m_checkCounter(checkCounter)
+        , m_keepPaints(keepPaints)
     {
         for (int raw = 0; raw < 256; ++raw)
-            m_texts[raw] = box->locale().toString(raw / 2.0, 'g', QLocale::FloatingPointShortest)
+            m_texts[raw] = subject.temperatureBox()->locale().toString(
+                               raw / 2.0, 'g', QLocale::FloatingPointShortest)
                 + QStringLiteral(" C");
-        if (keepTimes)
-            textNs.assign(size_t(expected), 0);
-        m_connection
-            = QObject::connect(box, &QLineEdit::textChanged, box, [this](const QString &text) {
-                  const qint64 index = seen++;
-                  if (index >= m_expected) {
-                      ++extra;
-                      return;
-                  }
-                  if (!textNs.empty())
-                      textNs[size_t(index)] = probes::nowNs();
-                  if (text != m_texts[LineWriter::byteAt(index)])
-                      ++wrong;
-                  if (index + 1 == residentAt)
-                      residentMidKiB = probes::residentKiB();
-                  if (index + 1 == m_expected) {
-                      doneNs = probes::nowNs();
-                      processCpuDone = probes::processCpuNs();
-                      if (onDone)
-                          onDone();
-                  }
-              });
+        subject.temperatureBox()->installEventFilter(this);
     }
-
-    ~ReadingWatch() { QObject::disconnect(m_connection); }
-    ReadingWatch(const ReadingWatch &) = delete;
-    ReadingWatch &operator=(const ReadingWatch &) = delete;
 
     const QString &textOf(qint64 index) const { return m_texts[LineWriter::byteAt(index)]; }
 
-    qint64 seen = 0;
+    std::vector<Paint> paints;
+    qint64 paintCount = 0;
     qint64 wrong = 0;
-    qint64 extra = 0;
+    /// Once \a doneAt readings are on screen: when, the process's CPU time then, and onDone.
+    qint64 doneAt = 0;
     qint64 doneNs = 0;
     qint64 processCpuDone = 0;
+    std::function<void()> onDone;
+    /// Resident memory at the first paint after \a residentAt readings.
     qint64 residentAt = 0;
     qint64 residentMidKiB = 0;
-    std::vector<qint64> textNs;
-    std::function<void()> onDone;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        const qint64 now = probes::nowNs();
+        const qint64 taken = m_subject.readingsTaken();
+        ++paintCount;
+        if (m_keepPaints)
+            paints.push_back({now, taken});
+        if (taken == 0)
+            return false;
+        const QString shown = m_subject.temperatureBox()->text();
+        bool right = shown == textOf(taken - 1);
+        QString counter;
+        if (right && m_checkCounter) {
+            counter = m_subject.counterBox()->text();
+            right = counter == m_subject.expectedCounter(taken, m_recording);
+        }
+        if (!right && wrong++ == 0)
+            std::fprintf(stderr, "\n  after %lld readings the boxes show \"%s\" and \"%s\"\n",
+                         taken, qPrintable(shown), qPrintable(counter));
+        if (residentAt > 0 && taken >= residentAt && residentMidKiB == 0)
+            residentMidKiB = probes::residentKiB();
+        if (doneAt > 0 && taken >= doneAt && right && doneNs == 0) {
+            doneNs = now;
+            processCpuDone = probes::processCpuNs();
+            if (onDone)
+                onDone();
+        }
+        return false;
+    }
 
 private:
-    qint64 m_expected;
+    const Subject &m_subject;
+    const bool m_recording;
+    const bool m_checkCounter;
+    const bool m_keepPaints;
     QString m_texts[256];
-    QMetaObject::Connection m_connection;
 };
+
+// For each reading from \a first to \a count, the time from its write to the first paint that
+// shows it or a later one, in microseconds.
+std::vector<double> screenLatencies(const LineWriter &writer, const ScreenWatch &watch,
+                                    qint64 first, qint64 count)
+{
+    std::vector<double> latencies;
+    size_t paint = 0;
+    for (qint64 i = first; i < count; ++i) {
+        while (paint < watch.paints.size() && watch.paints[paint].taken <= i)
+            ++paint;
+        if (paint == watch.paints.size())
+            break;
+        latencies.push_back(double(watch.paints[paint].ns - writer.stampNs(i)) / 1e3);
+    }
+    return latencies;
+}
+
+void recordLatencies(Results &results, const std::vector<double> &latencies)
+{
+    results[QStringLiteral("screen_p50_us")] = probes::quantile(latencies, 0.5);
+    results[QStringLiteral("screen_p99_us")] = probes::quantile(latencies, 0.99);
+    results[QStringLiteral("screen_max_us")] = probes::quantile(latencies, 1.0);
+}
+
+void recordCount(Results &results, const Subject &subject, const ScreenWatch &watch, qint64 count)
+{
+    results[QStringLiteral("readings")] = double(count);
+    results[QStringLiteral("lost")] = double(std::max(count - subject.readingsTaken(), qint64(0)));
+    results[QStringLiteral("wrong")]
+        = double(watch.wrong + std::max(subject.readingsTaken() - count, qint64(0)));
+}
 
 void settle(int milliseconds)
 {
@@ -168,26 +200,29 @@ struct Run
     Results &results;
 };
 
-// Readings paced at a rate, as a sensor sends them: CPU, repaints, and the time from each
-// reading's write to its text in the box and to the box's next repaint.
+// Readings at the sensor's rate, delivered as a profile says: CPU, main-thread wake-ups,
+// repaints, and the time from each reading's write to the first paint that shows it.
 bool paced(const Run &run)
 {
+    const DeliveryProfile *const profile = DeliveryProfile::named(run.settings.text("profile"));
+    if (!profile) {
+        std::fprintf(stderr, "unknown profile %s\n", qPrintable(run.settings.text("profile")));
+        return false;
+    }
     const double rate = run.settings.get("rate", 3840);
-    const double seconds = run.settings.get("seconds", 20);
-    const double warmup = run.settings.get("warmup", 1);
+    const double seconds = run.settings.get("seconds", 5);
+    const double warmup = run.settings.get("warmup", 0.5);
     const bool recording = run.settings.get("recording", 1) != 0;
     if (recording && run.subject.recordButton())
         run.subject.recordButton()->click();
 
     const qint64 measureFrom = qint64(rate * warmup);
     const qint64 count = measureFrom + qint64(rate * seconds);
-    ReadingWatch watch(run.subject.temperatureBox(), count, true);
-    EventRecorder paints(QEvent::Paint, true);
-    paints.times.reserve(size_t(count + 1000));
-    run.subject.temperatureBox()->installEventFilter(&paints);
-
-    LineWriter writer(run.line.masterFd(), {rate, count, measureFrom, true});
-    // After the last reading, a moment for its repaint.
+    ScreenWatch watch(run.subject, recording, true, true);
+    watch.paints.reserve(size_t((seconds + warmup + 1) * 4000));
+    LineWriter writer(run.line.masterFd(), {rate, count, *profile, false, measureFrom, true});
+    // After the last reading is on screen, a moment for anything it set going.
+    watch.doneAt = count;
     watch.onDone = [] { QTimer::singleShot(100, qApp, &QCoreApplication::quit); };
     QTimer::singleShot(int((seconds + warmup) * 1000) + 15000, qApp, &QCoreApplication::quit);
     writer.start();
@@ -199,40 +234,36 @@ bool paced(const Run &run)
                                 - writer.writerCpuInWindow());
     Results &results = run.results;
     results[QStringLiteral("cpu_pct")] = 100.0 * cpuNs / windowNs;
-    qint64 windowPaints = 0;
-    for (const qint64 time : paints.times)
-        if (time >= writer.windowStartNs() && time <= writer.windowEndNs())
-            ++windowPaints;
-    results[QStringLiteral("repaints_per_s")] = double(windowPaints) / (windowNs / 1e9);
+    const auto inWindow = [&](const ScreenWatch::Paint &paint) {
+        return paint.ns >= writer.windowStartNs() && paint.ns <= writer.windowEndNs();
+    };
+    results[QStringLiteral("repaints_per_s")]
+        = double(std::count_if(watch.paints.begin(), watch.paints.end(), inWindow))
+        / (windowNs / 1e9);
     results[QStringLiteral("switches_per_s")]
         = double(writer.mainThreadSwitchesInWindow()) / (windowNs / 1e9);
+    recordLatencies(results, screenLatencies(writer, watch, measureFrom, count));
+    recordCount(results, run.subject, watch, count);
+    return !writer.failed();
+}
 
-    std::vector<double> toText;
-    std::vector<double> toScreen;
-    std::vector<double> textToScreen;
-    size_t paint = 0;
-    for (qint64 i = measureFrom; i < std::min(watch.seen, count); ++i) {
-        const qint64 written = writer.stampNs(i);
-        const qint64 shown = watch.textNs[size_t(i)];
-        toText.push_back(double(shown - written) / 1e3);
-        while (paint < paints.times.size() && paints.times[paint] < shown)
-            ++paint;
-        if (paint < paints.times.size()) {
-            toScreen.push_back(double(paints.times[paint] - written) / 1e3);
-            textToScreen.push_back(double(paints.times[paint] - shown) / 1e3);
-        }
-    }
-    results[QStringLiteral("text_p50_us")] = probes::quantile(toText, 0.5);
-    results[QStringLiteral("text_p99_us")] = probes::quantile(toText, 0.99);
-    results[QStringLiteral("text_max_us")] = probes::quantile(toText, 1.0);
-    results[QStringLiteral("screen_p50_us")] = probes::quantile(toScreen, 0.5);
-    results[QStringLiteral("screen_p99_us")] = probes::quantile(toScreen, 0.99);
-    results[QStringLiteral("screen_max_us")] = probes::quantile(toScreen, 1.0);
-    results[QStringLiteral("text_to_screen_p99_us")] = probes::quantile(textToScreen, 0.99);
-    results[QStringLiteral("text_to_screen_max_us")] = probes::quantile(textToScreen, 1.0);
-    results[QStringLiteral("readings")] = double(count);
-    results[QStringLiteral("lost")] = double(count - std::min(watch.seen, count));
-    results[QStringLiteral("wrong")] = double(watch.wrong + watch.extra);
+// Single readings after quiet spells: the time from each one's write to its paint.
+bool spells(const Run &run)
+{
+    const qint64 count = qint64(run.settings.get("count", 40));
+    if (run.subject.recordButton())
+        run.subject.recordButton()->click();
+    ScreenWatch watch(run.subject, true, true, true);
+    LineWriter writer(run.line.masterFd(), {0, count, {}, true, 0, true});
+    watch.doneAt = count;
+    watch.onDone = [] { QTimer::singleShot(100, qApp, &QCoreApplication::quit); };
+    QTimer::singleShot(int(count * 200) + 15000, qApp, &QCoreApplication::quit);
+    writer.start();
+    QApplication::exec();
+    writer.join();
+
+    recordLatencies(run.results, screenLatencies(writer, watch, 0, count));
+    recordCount(run.results, run.subject, watch, count);
     return !writer.failed();
 }
 
@@ -294,8 +325,9 @@ private:
     std::thread m_thread;
 };
 
-// Readings as fast as the line takes them: the rate, whether every one was shown and counted,
-// memory, and with clicks=MS how long a Start/Stop click waits meanwhile.
+// Readings as fast as the line takes them: the rate to the last count on screen, whether every
+// one was taken and shown right, memory, and with clicks=MS how long a Start/Stop click waits
+// meanwhile.
 bool flood(const Run &run)
 {
     const qint64 count = qint64(run.settings.get("count", 1000000));
@@ -304,17 +336,17 @@ bool flood(const Run &run)
     if (recording && run.subject.recordButton())
         run.subject.recordButton()->click();
 
-    ReadingWatch watch(run.subject.temperatureBox(), count, false);
-    // Memory is first read once the program has warmed up, at a tenth of the flood.
-    watch.residentAt = count / 10;
-    const qint64 residentBefore = probes::residentKiB();
-    EventRecorder paints(QEvent::Paint, false);
-    run.subject.temperatureBox()->installEventFilter(&paints);
     std::unique_ptr<Clicker> clicker;
     if (clickMs > 0 && run.subject.recordButton())
         clicker = std::make_unique<Clicker>(run.subject.recordButton());
+    // Start/Stop presses set the counter back: with them only the temperature is checked.
+    ScreenWatch watch(run.subject, recording, !clicker, false);
+    // Memory is first read once the program has warmed up, at a tenth of the flood.
+    watch.residentAt = count / 10;
+    const qint64 residentBefore = probes::residentKiB();
 
-    LineWriter writer(run.line.masterFd(), {0, count, 0, false});
+    LineWriter writer(run.line.masterFd(), {0, count, {}, false, 0, false});
+    watch.doneAt = count;
     watch.onDone = [&] {
         if (clicker)
             clicker->stop();
@@ -332,18 +364,16 @@ bool flood(const Run &run)
     Results &results = run.results;
     const bool finished = watch.doneNs > 0;
     const double seconds = double(watch.doneNs - writer.windowStartNs()) / 1e9;
-    results[QStringLiteral("readings")] = double(count);
-    results[QStringLiteral("lost")] = double(count - std::min(watch.seen, count));
-    results[QStringLiteral("wrong")] = double(watch.wrong + watch.extra);
+    recordCount(results, run.subject, watch, count);
     if (finished) {
         results[QStringLiteral("rate")] = double(count) / seconds;
         const double cpuNs
             = double(watch.processCpuDone - writer.processCpuAtStart() - writer.writerCpuTotal());
         results[QStringLiteral("cpu_pct")] = 100.0 * cpuNs / (seconds * 1e9);
-        results[QStringLiteral("repaints_per_s")] = double(paints.count) / seconds;
+        results[QStringLiteral("repaints_per_s")] = double(watch.paintCount) / seconds;
     }
-    const QLineEdit *const temperature = run.subject.temperatureBox();
-    results[QStringLiteral("last_shown")] = temperature->text() == watch.textOf(count - 1);
+    results[QStringLiteral("last_shown")]
+        = run.subject.temperatureBox()->text() == watch.textOf(count - 1);
     if (!clicker) {
         results[QStringLiteral("counter_shown")]
             = run.subject.counterBox()->text() == run.subject.expectedCounter(count, recording);
@@ -369,15 +399,14 @@ bool idle(const Run &run)
         run.subject.recordButton()->click();
     // A few readings first, so that everything a reading starts has run and stopped again.
     {
-        ReadingWatch watch(run.subject.temperatureBox(), 100, false);
-        LineWriter writer(run.line.masterFd(), {0, 100, 0, false});
+        LineWriter writer(run.line.masterFd(), {0, 100, {}, false, 0, false});
         writer.start();
         QElapsedTimer timer;
         timer.start();
-        while (watch.seen < 100 && timer.elapsed() < 10000)
+        while (run.subject.readingsTaken() < 100 && timer.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         writer.join();
-        if (watch.seen != 100)
+        if (run.subject.readingsTaken() != 100)
             return false;
     }
 
@@ -428,7 +457,7 @@ int runMeasurement(int argc, char *argv[], const QStringList &arguments)
     Settings settings {arguments.at(0), arguments.at(1), {}};
     for (const QString &argument : arguments.mid(2)) {
         const qsizetype equals = argument.indexOf(QLatin1Char('='));
-        settings.values[argument.left(equals)] = argument.mid(equals + 1).toDouble();
+        settings.values[argument.left(equals)] = argument.mid(equals + 1);
     }
 
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -457,6 +486,8 @@ int runMeasurement(int argc, char *argv[], const QStringList &arguments)
     bool made = false;
     if (settings.scenario == QLatin1String("paced"))
         made = paced(run);
+    else if (settings.scenario == QLatin1String("spells"))
+        made = spells(run);
     else if (settings.scenario == QLatin1String("flood"))
         made = flood(run);
     else if (settings.scenario == QLatin1String("idle"))

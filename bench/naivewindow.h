@@ -17,6 +17,8 @@ public:
 
     /// Opens the port; false with the reason in \a error when it cannot.
     bool open(QString *error);
+    /// Readings taken so far.
+    qint64 count() const { return m_count; }
 
     QLineEdit *const txtTemp;
     QLineEdit *const txtIndex;

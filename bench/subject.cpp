@@ -4,6 +4,7 @@
 
 #include "main_window/form1.h"
 #include "main_window/runtimeerror.h"
+#include "serial_input/serialcontrol.h"
 #include "strip_chart/plotsample.h"
 
 #include <QLineEdit>
@@ -17,6 +18,11 @@ public:
     explicit Program(const QString &device)
         : m_form(device, [this](const RuntimeError &error) { m_error = error.description(); })
     {
+        // Connected after the window's own handler, so it runs once the reading is taken.
+        QObject::connect(m_form.Comm1, &SerialControl::OnComm, m_form.Comm1, [this] {
+            if (m_form.Comm1->CommEvent() == SerialControl::ReceiveEvent)
+                ++m_taken;
+        });
     }
 
     bool load(QString *error)
@@ -30,6 +36,7 @@ public:
     QLineEdit *temperatureBox() const override { return m_form.txtTemp; }
     QLineEdit *counterBox() const override { return m_form.txtIndex; }
     QAbstractButton *recordButton() const override { return m_form.cmdPlot; }
+    qint64 readingsTaken() const override { return m_taken; }
     QString expectedCounter(qint64 readings, bool recording) const override
     {
         // While recording the counter starts again after each full chart.
@@ -41,6 +48,7 @@ public:
 private:
     QString m_error;
     Form1 m_form;
+    qint64 m_taken = 0;
 };
 
 class Baseline : public Subject
@@ -57,6 +65,7 @@ public:
     QLineEdit *temperatureBox() const override { return m_window.txtTemp; }
     QLineEdit *counterBox() const override { return m_window.txtIndex; }
     QAbstractButton *recordButton() const override { return nullptr; }
+    qint64 readingsTaken() const override { return m_window.count(); }
     QString expectedCounter(qint64 readings, bool) const override
     {
         return QString::number(readings);

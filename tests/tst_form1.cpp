@@ -549,7 +549,7 @@ void TestForm1::lostPortIsReportedOnceAndEnds()
 void TestForm1::portThatCannotOpenIsReportedBeforeTheChart()
 {
     m_form
-        = std::make_unique<Form1>(QStringLiteral("/dev/thermometer-no-such-device"),
+        = std::make_unique<Form1>(QStringLiteral("/dev/thermometer-form1-no-such-device"),
                                   [this](const RuntimeError &error) { m_reports.append(error); });
     QSignalSpy ended(m_form.get(), &Form1::ended);
     m_form->Form_Load();
@@ -558,8 +558,8 @@ void TestForm1::portThatCannotOpenIsReportedBeforeTheChart()
     QCOMPARE(ended.size(), 1);
     QCOMPARE(m_reports.size(), 1);
     QCOMPARE(m_reports.at(0).number(), RuntimeError::PortOpenFailed);
-    QVERIFY(
-        m_reports.at(0).description().contains(QStringLiteral("/dev/thermometer-no-such-device")));
+    QVERIFY(m_reports.at(0).description().contains(
+        QStringLiteral("/dev/thermometer-form1-no-such-device")));
     QVERIFY(m_reports.at(0).description().contains(QStringLiteral("No such file or directory")));
     // The chart was never set up.
     QVERIFY(m_form->Picture1->ScaleMode() != 0);
