@@ -8,6 +8,7 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 /// The serial communications control: a port with stored settings (38400 bit/s, 8N1, a
@@ -16,9 +17,10 @@
 ///
 /// Every byte is its own receive event: OnComm once per byte, in order, none merged or dropped,
 /// in turns of at most half a millisecond so that clicks and repaints interleave with a flood.
-/// A byte after a quiet spell is delivered as it comes. While bytes keep coming the port is read
-/// once a display frame instead: between reads the port holds its buffer full, so it takes
-/// nothing more from the system and stops waking the program. A full buffer waits in the system
+/// Bytes after a quiet spell are delivered as they come. While bytes keep coming, a few
+/// milliseconds apart or less, the port is read once a display frame instead: between reads the
+/// port holds its buffer full, so it takes nothing more from the system and stops waking the
+/// program. A full buffer waits in the system
 /// and holds back the sender. Bytes left in the buffer by a read of Input outside an event get
 /// events of their own.
 class SerialControl : public QObject
@@ -126,5 +128,7 @@ private:
     bool m_lossQueued = false;
     bool m_readFailed = false; ///< the last read failed, and none has taken a byte since
     bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
+    /// When bytes last came with the port watched.
+    std::chrono::steady_clock::time_point m_lastArrival;
     QString m_lostReason;
 };
