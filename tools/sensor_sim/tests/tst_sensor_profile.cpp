@@ -13,6 +13,7 @@ namespace {
 std::vector<int> take(Profile profile, int count)
 {
     std::vector<int> readings;
+    readings.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
         readings.push_back(profile.next());
     return readings;
