@@ -222,9 +222,10 @@ void SerialControl::portReadyRead()
     if (m_frameClock.isActive() || m_turnQueued || m_delivering || !PortOpen())
         return;
     // Bytes that come closer together than a few wake-ups a frame are a stream, cheaper read on
-    // the clock; further apart, each wake-up reads them as they come.
+    // the clock from now on; further apart, each wake-up reads them as they come.
     const auto now = std::chrono::steady_clock::now();
-    const bool stream = now - m_lastArrival < StreamSpacing;
+    if (now - m_lastArrival < StreamSpacing)
+        m_frameClock.start(FrameMilliseconds, Qt::PreciseTimer, this);
     m_lastArrival = now;
     m_moreMayWait = InBufferCount() == InBufferSize;
     TurnEnd end = TurnEnd::Closed;
@@ -234,8 +235,6 @@ void SerialControl::portReadyRead()
     }
     if (m_closeDeferred)
         QCoreApplication::postEvent(this, new QEvent(CloseQueued));
-    else if (end == TurnEnd::Drained && !stream)
-        watch();
     else
         afterTurn(end);
 }
@@ -345,7 +344,7 @@ SerialControl::TurnEnd SerialControl::deliver()
     const QScopedValueRollback<bool> delivering(m_delivering, true);
     const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
     int untilClockRead = ReadingsBetweenClockReads;
-    while (PortOpen()) {
+    for (;;) {
         if (InBufferCount() < m_rThreshold) {
             // Read on within the turn only after a read that filled the buffer: after a shorter
             // one the system holds nothing more, and asking it again costs a call for nothing.
@@ -366,19 +365,16 @@ SerialControl::TurnEnd SerialControl::deliver()
                 return TurnEnd::TimeUp;
         }
     }
-    return TurnEnd::Closed;
 }
 
 void SerialControl::afterTurn(TurnEnd end)
 {
     switch (end) {
     case TurnEnd::Drained:
-        if (!m_frameClock.isActive())
-            m_frameClock.start(FrameMilliseconds, Qt::PreciseTimer, this);
-        // More may follow: until the next tick the port holds its buffer full with the first
-        // byte that comes, so it takes nothing more and wakes no one. Bytes short of the
-        // threshold are left to the port to add to.
-        if (InBufferCount() == 0)
+        // In a stream, until the next tick the port holds its buffer full with the first byte
+        // that comes, so it takes nothing more and wakes no one. Otherwise, and for bytes short
+        // of the threshold, the port reads what comes and announces it.
+        if (m_frameClock.isActive() && InBufferCount() == 0)
             m_port->setReadBufferSize(1);
         else
             watch();
