@@ -7,22 +7,15 @@
 
 namespace {
 
-// macOS lists each port twice; its dial-in tty. device waits for the carrier, the cu. one not.
-bool isDialIn(const QString &name)
-{
-    return name.startsWith(QStringLiteral("tty."));
-}
-
 bool ranksBefore(const SerialPortDescription &a, const SerialPortDescription &b)
 {
     // A sensor is most likely on an adapter: computers seldom have a port of their own now.
     if (a.usbAdapter != b.usbAdapter)
         return a.usbAdapter;
-    if (isDialIn(a.name) != isDialIn(b.name))
-        return !isDialIn(a.name);
     // In the system's numbering: ttyUSB2 before ttyUSB10, COM2 before COM10. Port names are
     // plain ASCII, so any locale's collation orders them alike; the C locale's has no numeric
-    // mode.
+    // mode. On macOS, which lists each port twice, the call-out cu. device sorts before its
+    // dial-in tty. twin, which would wait for the carrier.
     static const QCollator numbering = [] {
         QCollator collator {QLocale(QLocale::English)};
         collator.setNumericMode(true);
