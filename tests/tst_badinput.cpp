@@ -6,6 +6,7 @@
 #include "serial_input/serialcontrol.h"
 #include "strip_chart/chartsurface.h"
 #include "strip_chart/recordindicator.h"
+#include "support/paintwatch.h"
 #include "support/pseudoterminal.h"
 
 #include <QLineEdit>
@@ -58,9 +59,6 @@ private slots:
     void everyByteIsOneReadingAndNothingElse_data();
     void everyByteIsOneReadingAndNothingElse();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     /// What the window held after one receive event.
     struct Taken
@@ -78,6 +76,7 @@ private:
 
     std::unique_ptr<PseudoTerminal> m_pty;
     std::unique_ptr<Form1> m_form;
+    std::unique_ptr<PaintWatch> m_paints;
     QList<RuntimeError> m_reports;
     QList<Taken> m_taken;
     QList<Shown> m_shown;
@@ -97,22 +96,18 @@ void TestBadInput::init()
         if (m_form->Comm1->CommEvent() == SerialControl::ReceiveEvent)
             m_taken.append({m_form->SampleIndex, m_form->Picture1->CurrentY()});
     });
-    m_form->txtTemp->installEventFilter(this);
+    m_paints = std::make_unique<PaintWatch>(m_form->txtTemp, [this] {
+        m_shown.append({m_taken.size(), m_form->txtTemp->text(), m_form->txtIndex->text()});
+    });
     m_form->Form_Load();
     QVERIFY(!m_form->hasEnded());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
 }
 
-bool TestBadInput::eventFilter(QObject *watched, QEvent *event)
-{
-    if (m_form && watched == m_form->txtTemp && event->type() == QEvent::Paint)
-        m_shown.append({m_taken.size(), m_form->txtTemp->text(), m_form->txtIndex->text()});
-    return false;
-}
-
 void TestBadInput::cleanup()
 {
+    m_paints.reset();
     m_form.reset();
     m_pty.reset();
 }
