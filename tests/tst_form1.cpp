@@ -182,7 +182,8 @@ void TestForm1::windowIsFixedAtItsClientSize()
 void TestForm1::focusRunsInTheTabledOrder()
 {
     load();
-    QApplication::setActiveWindow(m_form.get());
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
     QCOMPARE(QApplication::focusWidget(), m_form->txtTemp);
     const QList<QWidget *> order {m_form->cmdExit, m_form->txtIndex, m_form->Picture1,
                                   m_form->cmdPlot, m_form->txtTemp};
@@ -208,7 +209,7 @@ void TestForm1::accessKeysPressTheButtons()
     QFETCH(QString, caption);
     QFETCH(long, indicator);
     load();
-    QApplication::setActiveWindow(m_form.get());
+    m_form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
     // Through the window system, as a person's keys come, so the shortcut map sees them. An
     // access key animates the button and clicks it a moment later.
