@@ -240,8 +240,8 @@ void SerialControl::portReadyRead()
 }
 
 // Each time the event loop wakes while no stream is read on the clock. A port that went away
-// may wake the loop without end and report nothing (Qt 6.5 to 6.10 take its end-of-file for
-// "nothing yet"): asking it tells. A quiet port lets the loop sleep, so idle costs nothing.
+// may wake the loop without end and report nothing (Qt 6.8 takes its end-of-file for "nothing
+// yet"): asking it tells. A quiet port lets the loop sleep, so idle costs nothing.
 void SerialControl::askIdlePort()
 {
     if (m_frameClock.isActive() || m_delivering || m_turnQueued || !PortOpen()
