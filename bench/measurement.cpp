@@ -478,7 +478,7 @@ int runMeasurement(int argc, char *argv[], const QStringList &arguments)
     }
     // Shown and active, the temperature box focused, as a person has it in front of them.
     subject->window()->show();
-    QApplication::setActiveWindow(subject->window());
+    subject->window()->activateWindow();
     settle(150);
 
     Results results;

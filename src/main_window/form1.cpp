@@ -150,8 +150,7 @@ void Form1::describeForScreenReaders()
 void Form1::connectHandlers()
 {
     connect(Comm1, &SerialControl::OnComm, this, [this] { run([this] { Comm1_OnComm(); }); });
-    connect(Comm1, &SerialControl::Lost, this,
-            [this](const QString &reason) { run([&] { Comm1_Lost(reason); }); });
+    connect(Comm1, &SerialControl::Lost, this, [this] { run([this] { Comm1_Lost(); }); });
     connect(cmdPlot, &QPushButton::clicked, this, [this] { run([this] { cmdPlot_Click(); }); });
     connect(cmdExit, &QPushButton::clicked, this, [this] { run([this] { cmdExit_Click(); }); });
 }
@@ -187,12 +186,13 @@ void Form1::Comm1_OnComm()
     }
 }
 
-void Form1::Comm1_Lost(const QString &reason)
+// The system's text for a lost port is often stale or says nothing a person can act on: the
+// report says what happened in the program's own words.
+void Form1::Comm1_Lost()
 {
     throw RuntimeError(RuntimeError::PortLost,
-                       QStringLiteral("The serial port %1 was lost (%2): the sensor was "
-                                      "disconnected or its device went away.")
-                           .arg(Comm1->deviceName(), reason));
+                       QStringLiteral("The serial port %1 was lost: the sensor was disconnected.")
+                           .arg(Comm1->deviceName()));
 }
 
 // A person sees one reading a frame, and laying a box's text out costs more than all the rest of

@@ -69,7 +69,7 @@ private:
     void connectHandlers();
 
     void Comm1_OnComm();
-    void Comm1_Lost(const QString &reason);
+    void Comm1_Lost();
     void receiveSample();
     void showLatestReading();
     void chartStep(double Temperature);

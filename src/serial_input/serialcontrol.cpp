@@ -2,10 +2,12 @@
 
 #include "main_window/runtimeerror.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
 #include <QScopedValueRollback>
+#include <QSignalBlocker>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -85,12 +87,11 @@ SerialControl::SerialControl(const QString &firstPortDevice, QObject *parent, Po
     , m_port(new QSerialPort(this))
 {
     connect(m_port, &QSerialPort::readyRead, this, &SerialControl::portReadyRead);
-    connect(m_port, &QSerialPort::errorOccurred, this, &SerialControl::portError);
 }
 
 SerialControl::~SerialControl()
 {
-    // Closing emits errorOccurred; nothing of ours may run while we are being destroyed.
+    // Nothing of ours may run while we are being destroyed.
     m_port->disconnect(this);
     m_frameClock.stop();
     if (m_port->isOpen())
@@ -182,11 +183,11 @@ void SerialControl::setPortOpen(bool open)
                            openFailureText(device, QSerialPort::UnknownError, reason));
     }
 #endif
-    m_port->clearError();
-    m_lostReason.clear();
     m_lossQueued = false;
-    m_readFailed = false;
     m_moreMayWait = false;
+    if (auto *const dispatcher = QAbstractEventDispatcher::instance(thread()))
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, &SerialControl::askIdlePort,
+                Qt::UniqueConnection);
     // Bytes that came before the port opened are announced as soon as the event loop runs.
 }
 
@@ -218,7 +219,6 @@ void SerialControl::raiseOnComm(qint16 code)
 // and a read of our own delivers what it took itself.
 void SerialControl::portReadyRead()
 {
-    m_readFailed = false;
     if (m_frameClock.isActive() || m_turnQueued || m_delivering || !PortOpen())
         return;
     // Bytes that come closer together than a few wake-ups a frame are a stream, cheaper read on
@@ -239,25 +239,24 @@ void SerialControl::portReadyRead()
         afterTurn(end);
 }
 
-void SerialControl::portError(QSerialPort::SerialPortError error)
+// Each time the event loop wakes while no stream is read on the clock. A port that went away
+// may wake the loop without end and report nothing (Qt 6.8 takes its end-of-file for "nothing
+// yet"): asking it tells. A quiet port lets the loop sleep, so idle costs nothing.
+void SerialControl::askIdlePort()
 {
-    if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || m_lossQueued
-        || !PortOpen())
+    if (m_frameClock.isActive() || m_delivering || m_turnQueued || !PortOpen()
+        || InBufferCount() >= InBufferSize)
         return;
-    // A read can fail with nothing lost: the port may wake for bytes that a read of ours took a
-    // moment before, find none, and stop watching. It is set to watch again; a port that is gone
-    // fails again at once, and a second failure with no byte read in between is a loss.
-    if (!m_readFailed) {
-        m_readFailed = true;
-        m_port->setReadBufferSize(m_port->readBufferSize());
+    const qint64 before = InBufferCount();
+    if (!readWaiting())
         return;
-    }
-    // The port reports the loss again and again until it is closed: it is taken once, and the
-    // port closed from the event loop, outside the port's own signals.
-    m_lossQueued = true;
-    m_lostReason = m_port->errorString();
-    m_frameClock.stop();
-    QCoreApplication::postEvent(this, new QEvent(LossQueued));
+    // What came is delivered by a turn, never from inside the event loop's wake-up. Otherwise
+    // the port watches on: Qt 6.4 takes a wake-up of its own that found nothing (the bytes taken
+    // by a read of ours) for an error, and may stop watching.
+    if (InBufferCount() > before)
+        queueTurn();
+    else
+        watch();
 }
 
 bool SerialControl::event(QEvent *event)
@@ -272,7 +271,7 @@ bool SerialControl::event(QEvent *event)
         m_lossQueued = false;
         if (PortOpen()) {
             closePort();
-            emit Lost(m_lostReason);
+            emit Lost();
         }
         return true;
     }
@@ -305,24 +304,38 @@ void SerialControl::frameTick()
         watch();
         return;
     }
+    // Only a change of size makes the port watch again; watching while we read ourselves would
+    // have it wake for bytes already taken.
+    if (m_port->readBufferSize() != InBufferSize)
+        m_port->setReadBufferSize(InBufferSize);
     if (readWaiting())
         afterTurn(deliver());
 }
 
 // Takes what waits in the system into the buffer, up to its size, without waiting: false once
-// the port is lost.
+// the port is lost. A port with room in its buffer that is ready to read yet gives nothing has
+// gone: a hung-up line (an adapter pulled out) or one whose other end closed reads end-of-file
+// at once, forever. Each version of Qt reports that differently, some not at all; a quiet port
+// times out on every one.
 bool SerialControl::readWaiting()
 {
-    // Only a change of size makes the port watch again; watching while we read ourselves would
-    // have it wake for bytes already taken.
-    if (m_port->readBufferSize() != InBufferSize)
-        m_port->setReadBufferSize(InBufferSize);
-    const qint64 before = InBufferCount();
-    m_port->waitForReadyRead(0);
-    if (InBufferCount() > before)
-        m_readFailed = false;
+    if (m_lossQueued || !PortOpen())
+        return false;
+    if (InBufferCount() < m_port->readBufferSize()) {
+        // Whatever the port signals here, the caller or a turn delivers what it took.
+        const QSignalBlocker quiet(m_port);
+        m_port->clearError();
+        if (!m_port->waitForReadyRead(0) && m_port->error() != QSerialPort::TimeoutError) {
+            // Taken once; the port is closed from the event loop, outside the port's own
+            // signals.
+            m_lossQueued = true;
+            m_frameClock.stop();
+            QCoreApplication::postEvent(this, new QEvent(LossQueued));
+            return false;
+        }
+    }
     m_moreMayWait = InBufferCount() == InBufferSize;
-    return !m_lossQueued && PortOpen();
+    return true;
 }
 
 // The port takes what comes while its buffer has room, and announces it.

@@ -23,6 +23,10 @@
 /// program. A full buffer waits in the system
 /// and holds back the sender. Bytes left in the buffer by a read of Input outside an event get
 /// events of their own.
+///
+/// A port that goes away (an adapter pulled out hangs its line up; a line whose other end
+/// closed) is told from a quiet one by asking it whenever the port is read, and each time the
+/// event loop wakes while no stream is read: such a port is ready to read yet gives nothing.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -89,7 +93,7 @@ signals:
     void OnComm();
     /// The open port went away (device unplugged, other end closed). The port is closed
     /// already; no further event follows.
-    void Lost(const QString &reason);
+    void Lost();
 
 protected:
     bool event(QEvent *event) override;
@@ -101,7 +105,7 @@ private:
 
     QString deviceToOpen();
     void portReadyRead();
-    void portError(QSerialPort::SerialPortError error);
+    void askIdlePort();
     void frameTick();
     bool readWaiting();
     void watch();
@@ -126,9 +130,7 @@ private:
     bool m_inPortSignal = false; ///< in the port's own readyRead
     bool m_closeDeferred = false; ///< closed, but the port itself closes once its signal is over
     bool m_lossQueued = false;
-    bool m_readFailed = false; ///< the last read failed, and none has taken a byte since
     bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
     /// When bytes last came with the port watched.
     std::chrono::steady_clock::time_point m_lastArrival;
-    QString m_lostReason;
 };

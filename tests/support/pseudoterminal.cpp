@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,4 +64,21 @@ void PseudoTerminal::closeMaster()
     if (m_master >= 0)
         ::close(m_master);
     m_master = -1;
+}
+
+bool PseudoTerminal::hangUp()
+{
+    // Through the device the program opened, as its driver would.
+    const int device
+        = ::open(m_devicePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (device < 0)
+        return false;
+    const bool hungUp = ::ioctl(device, TIOCVHANGUP) == 0;
+    ::close(device);
+    return hungUp;
+}
+
+bool PseudoTerminal::mayHangUp()
+{
+    return ::geteuid() == 0;
 }

@@ -21,6 +21,11 @@ public:
     bool write(const QByteArray &bytes);
     /// Closes the sensor's end, as when the device is unplugged.
     void closeMaster();
+    /// Hangs the line up as a USB adapter's driver does when it is pulled out: every descriptor
+    /// of the port's device, the program's too, reads end-of-file from then on. Needs root
+    /// (mayHangUp()); false if it failed.
+    bool hangUp();
+    static bool mayHangUp();
     int masterFd() const { return m_master; }
 
 private:
