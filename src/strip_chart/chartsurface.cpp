@@ -57,24 +57,26 @@ void ChartSurface::Cls()
 
 void ChartSurface::PSet(float x, float y)
 {
-    const QPoint pixel = pixelOf(x, y);
+    const QSize area = contentsRect().size();
+    const QPoint pixel = pixelOf(x, y, area);
     m_points.push_back(pixel);
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
-    markDrawn(pixel, pixel);
+    markDrawn(pixel, pixel, area);
 }
 
 void ChartSurface::Line(float x, float y)
 {
     // The painter clips at the image's edges; the position moves on even when off the chart.
-    const QPoint from = pixelOf(m_currentX, m_currentY);
-    const QPoint to = pixelOf(x, y);
+    const QSize area = contentsRect().size();
+    const QPoint from = pixelOf(m_currentX, m_currentY, area);
+    const QPoint to = pixelOf(x, y, area);
     m_lines.emplace_back(from, to);
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
-    markDrawn(from, to);
+    markDrawn(from, to, area);
 }
 
 const QImage &ChartSurface::image()
@@ -88,7 +90,7 @@ const QImage &ChartSurface::image()
 // rectangle around it all, grown as lines come, so that Qt's dirty region stays one rectangle;
 // a pixel more on each side for the pen's square ends and for device pixels that a pixel of the
 // area shares with its neighbours at fractional pixel ratios.
-void ChartSurface::markDrawn(QPoint from, QPoint to)
+void ChartSurface::markDrawn(QPoint from, QPoint to, QSize area)
 {
     // A surface that is not shown is never painted: its image takes the lines before they pile
     // up.
@@ -97,7 +99,7 @@ void ChartSurface::markDrawn(QPoint from, QPoint to)
     const QRect line = QRect(QPoint(std::min(from.x(), to.x()), std::min(from.y(), to.y())),
                              QPoint(std::max(from.x(), to.x()), std::max(from.y(), to.y())))
                            .adjusted(-1, -1, 1, 1)
-                           .intersected(QRect(QPoint(0, 0), contentsRect().size()));
+                           .intersected(QRect(QPoint(0, 0), area));
     if (line.isEmpty() || m_drawn.contains(line))
         return;
     m_drawn = m_drawn.united(line);
@@ -138,9 +140,9 @@ void ChartSurface::paintNoted()
     m_points.clear();
 }
 
-QPoint ChartSurface::pixelOf(float x, float y) const
+QPoint ChartSurface::pixelOf(float x, float y, QSize area) const
 {
-    return chartPixel(x, y, QSizeF(m_scaleWidth, m_scaleHeight), contentsRect().size());
+    return chartPixel(x, y, QSizeF(m_scaleWidth, m_scaleHeight), area);
 }
 
 void ChartSurface::paintEvent(QPaintEvent *event)

@@ -56,9 +56,11 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void markDrawn(QPoint from, QPoint to);
+    // \a area: the drawing area's size, worked out once a reading and passed on, since the
+    // widget works its margins out anew at each call.
+    void markDrawn(QPoint from, QPoint to, QSize area);
     void paintNoted();
-    QPoint pixelOf(float x, float y) const;
+    QPoint pixelOf(float x, float y, QSize area) const;
     void matchImageToArea();
     QColor backgroundColor() const;
     void makeImage();
