@@ -107,11 +107,12 @@ void ChartSurface::markDrawn(QPoint from, QPoint to, QSize area)
 }
 
 // A reading only notes its line; the painter draws all that is noted at once, when the surface
-// is painted or its image read. Measured with bench/chartdraw.cpp at ratios 1 to 2: a painter
-// begun and ended for each line cost 0.8 to 1.6 microseconds a reading, one held open 0.4 to
-// 1.2; one drawLines a frame costs as much as the held painter at 3840 readings a second (the
-// pixels are most of it), but about 50 ns a reading in a flood, where a wrap clears most lines
-// before they are drawn. drawPolyline strokes one joined shape, 2.5 to 5 times slower at ratio 2.
+// is painted or its image read. Measured with bench/chartdraw.cpp on Qt 6.4 at ratios 1 to 2: a
+// painter begun and ended for each line cost 0.8 to 1.5 microseconds a reading, one held open
+// 0.35 to 0.8; one drawLines a frame costs as much as the held painter at 3840 readings a second
+// (the pixels are most of it), but about 50 ns a reading in a flood, where a wrap clears most
+// lines before they are drawn. drawPolyline strokes one joined shape, 2.5 to 5 times slower at
+// ratio 2.
 void ChartSurface::paintNoted()
 {
     matchImageToArea();
