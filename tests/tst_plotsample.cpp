@@ -24,7 +24,7 @@ void record(ChartSurface &surface, const Readings &readings, qint64 &sampleIndex
 }
 
 /// The pen-coloured pixels of the chart, row by row.
-Pixels bluePixels(const ChartSurface &surface)
+Pixels bluePixels(ChartSurface &surface)
 {
     const QImage &image = surface.image();
     Pixels pixels;
@@ -35,7 +35,7 @@ Pixels bluePixels(const ChartSurface &surface)
     return pixels;
 }
 
-bool isBlue(const ChartSurface &surface, QPoint pixel)
+bool isBlue(ChartSurface &surface, QPoint pixel)
 {
     return surface.image().pixel(pixel) == Blue;
 }

@@ -25,7 +25,7 @@ constexpr int SpikeLowest = 200; // 100 degrees
 
 Profile::Profile(Kind kind, std::uint64_t seed, double steadyDegrees)
     : m_kind(kind)
-    , m_state(seed)
+    , m_engine(seed)
     , m_steady(
           static_cast<std::uint8_t>(std::lround(std::clamp(steadyDegrees, 0.0, MaxDegrees) * 2.0)))
 {
@@ -108,11 +108,9 @@ std::uint8_t Profile::spikes()
 
 std::uint64_t Profile::random()
 {
-    // SplitMix64: small, fast and the same on every platform, unlike std:: distributions.
-    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
+    // The engine's raw output, which the C++ standard fixes, so a seed gives the same readings on
+    // every platform; std:: distributions are left to each library, so none is used.
+    return m_engine();
 }
 
 double Profile::uniform()

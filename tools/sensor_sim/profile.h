@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 
 /// The readings a sensor profile produces: one byte each, twice the temperature in degrees.
@@ -30,7 +31,7 @@ private:
     double uniform();
 
     Kind m_kind;
-    std::uint64_t m_state;
+    std::mt19937_64 m_engine;
     std::uint8_t m_steady;
     std::uint64_t m_index = 0;
     double m_phase = 0.0;
