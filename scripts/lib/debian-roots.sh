@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by scripts/test-on and scripts/test-package: minimal Debian roots made with mmdebstrap,
 # kept in a cache outside the checkout that every checkout on this machine shares.
 #
@@ -56,7 +57,9 @@ roots_remove() {
     local dir
     dir=$(realpath -m "$1")
     [[ -e "$dir" ]] || return 0
-    if findmnt -rn -o TARGET | grep -qE "^$dir(/|$)"; then
+    local mounts
+    mounts=$(findmnt -rn -o TARGET) # whole, then grep: an early grep -q would fail the pipe
+    if grep -qE "^$dir(/|$)" <<<"$mounts"; then
         roots_die "refusing to delete $dir: something is mounted under it"
     fi
     rm -rf --one-file-system "$dir"
@@ -135,9 +138,12 @@ roots_dev() {
     roots_remove "$dir/dev.new"
     cp -a "$dir/base" "$dir/dev.new"
     # The checkout's own list of packages, passed as a script so that nothing of it stays behind.
+    local script
+    script=$(cat "$checkout/scripts/install-deps")
     if ! {
-        "$roots_lib/enter-root" "$dir/dev.new" /bin/bash -c "$(cat "$checkout/scripts/install-deps")" \
-            install-deps build test package && "$roots_lib/enter-root" "$dir/dev.new" apt-get clean
+        "$roots_lib/enter-root" "$dir/dev.new" \
+            /bin/bash -c "$script" install-deps build test package \
+            && "$roots_lib/enter-root" "$dir/dev.new" apt-get clean
     } >"$dir/dev.log" 2>&1; then
         tail -n 20 "$dir/dev.log" >&2
         roots_die "could not install the packages into the $release root (see $dir/dev.log)"
