@@ -32,11 +32,14 @@ trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
 readings=$(mktemp)
 ramp=''
 for ((i = 0; i < 256; i++)); do
-    printf -v octal '\\%03o' $((i % 101))
+    printf -v octal '\\0%03o' $((i % 101))
     ramp+=$octal
 done
-printf "$ramp" >"$readings"
-for _ in $(seq 12); do cat "$readings" "$readings" >"$readings.2" && mv "$readings.2" "$readings"; done
+printf '%b' "$ramp" >"$readings"
+for _ in $(seq 12); do
+    cat "$readings" "$readings" >"$readings.2"
+    mv "$readings.2" "$readings"
+done
 
 # Two linked pseudo-terminals: the program's port, and a feed that socat copies into it.
 socat pty,raw,echo=0,link="$port" pty,raw,echo=0,link="$dir/feed" 2>"$dir/socat.log" &
@@ -63,7 +66,8 @@ $opened || fail "the program did not open $tty: $(cat "$dir/stderr")"
 started=$(date +%s%N)
 timeout 30 dd if="$readings" of="$dir/feed" bs=4096 status=none \
     || fail "the program did not take the readings: $(cat "$dir/stderr")"
-echo "the program took $(stat -c %s "$readings") bytes in $((($(date +%s%N) - started) / 1000000)) ms"
+milliseconds=$((($(date +%s%N) - started) / 1000000))
+echo "the program took $(stat -c %s "$readings") bytes in $milliseconds ms"
 
 sleep 2
 kill -0 "$app" 2>/dev/null || fail "the program ended: $(cat "$dir/stderr")"
