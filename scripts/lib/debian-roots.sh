@@ -15,7 +15,9 @@
 
 roots_cache=${THERMOMETER_ROOTS:-/var/cache/thermometer/roots}
 roots_max_days=${THERMOMETER_ROOT_MAX_DAYS:-7}
-roots_mirror=${THERMOMETER_MIRROR:-http://deb.debian.org/debian}
+# Unset, mmdebstrap's own choice: deb.debian.org with the release's updates and security suites,
+# as a user's system has them.
+roots_mirror=${THERMOMETER_MIRROR:-}
 roots_lib=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 roots_die() {
@@ -112,11 +114,13 @@ roots_base() {
     fi
     roots_remove "$dir/base.new"
     local started=$SECONDS
-    mmdebstrap "${options[@]}" "$release" "$dir/base.new" "$roots_mirror" >&2
+    local mirror=()
+    [[ -n "$roots_mirror" ]] && mirror=("$roots_mirror")
+    mmdebstrap "${options[@]}" "$release" "$dir/base.new" "${mirror[@]}" >&2
     rm -f "$stamp" "$dir/dev.made"
     roots_remove "$dir/base"
     mv "$dir/base.new" "$dir/base"
-    printf 'mmdebstrap %s %s %s\nin %d s on %s\n' "${options[*]}" "$release" "$roots_mirror" \
+    printf 'mmdebstrap %s %s %s\nin %d s on %s\n' "${options[*]}" "$release" "${mirror[*]}" \
         $((SECONDS - started)) "$(date -u)" >"$stamp"
     echo "== made the $release root in $((SECONDS - started)) s" >&2
 }
