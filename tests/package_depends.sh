@@ -27,6 +27,11 @@ for library in libqt6widgets6 libqt6serialport6; do
 done
 [[ -n "$(dpkg-deb -f "$deb" Maintainer)" ]] || fail "no Maintainer"
 [[ "$(dpkg-deb -f "$deb" Package)" == thermometer ]] || fail "the package is not named thermometer"
+# Linked against this release's libraries, the package says so in its name.
+debian=$(. /etc/os-release && if [[ "${ID:-}" == debian ]]; then echo "${VERSION_ID:-}"; fi)
+if [[ -n "$debian" && "$(basename "$deb")" != *"~deb${debian}_"* ]]; then
+    fail "$(basename "$deb") does not name Debian $debian"
+fi
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for path in ./usr/bin/thermometer "./usr/share/applications/$id.desktop" \

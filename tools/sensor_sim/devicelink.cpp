@@ -13,9 +13,7 @@ DeviceLink::~DeviceLink()
 
 bool DeviceLink::publish(const std::string &target, const std::string &path, std::string &error)
 {
-    struct stat info
-    {
-    };
+    struct stat info {};
     if (::lstat(path.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
         error = path + " exists and is not a symbolic link";
         return false;

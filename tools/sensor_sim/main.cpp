@@ -29,9 +29,7 @@ sigset_t installStopHandlers()
 {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    struct sigaction action
-    {
-    };
+    struct sigaction action {};
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {

@@ -135,9 +135,7 @@ private:
 
 bool exists(const std::string &path)
 {
-    struct stat info
-    {
-    };
+    struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
 }
 
@@ -402,9 +400,7 @@ void TestSensorRun::badLinkPaths()
         std::ofstream(path) << "keep me";
     else if (inTheWay == InTheWay::Directory)
         ::mkdir(path.c_str(), 0700);
-    struct stat before
-    {
-    };
+    struct stat before {};
     const bool existed = ::lstat(path.c_str(), &before) == 0;
     Simulator simulator(dir, {"--link", path, "ramp"});
     QCOMPARE(simulator.waitExit(), 2);
@@ -412,9 +408,7 @@ void TestSensorRun::badLinkPaths()
     QVERIFY2(errors.find(path) != std::string::npos, errors.c_str());
     // One line.
     QVERIFY2(errors.find('\n') == errors.size() - 1, errors.c_str());
-    struct stat after
-    {
-    };
+    struct stat after {};
     QCOMPARE(::lstat(path.c_str(), &after) == 0, existed);
     QVERIFY(!existed || (before.st_mode == after.st_mode && before.st_size == after.st_size));
 }
