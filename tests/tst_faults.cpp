@@ -25,7 +25,13 @@ const QString Program = QStringLiteral(THERMOMETER_FAULTS_PROGRAM);
 const QString Port = QStringLiteral(THERMOMETER_FAULTS_PORT);
 // The main window's fixed size tells it apart from the report box, which has the same title.
 const QSize MainWindowSize(598, 267);
+// The promise is a second. Under the sanitizers a start-up alone can take most of that on a busy
+// machine, and what is checked there is the report's path, not its speed.
+#ifdef THERMOMETER_SANITIZED
+constexpr qint64 ReportWithinMs = 3000;
+#else
 constexpr qint64 ReportWithinMs = 1000;
+#endif
 constexpr int PollMs = 20;
 
 enum Fault {
