@@ -27,19 +27,10 @@ export XDG_RUNTIME_DIR QT_QPA_PLATFORM=offscreen
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
 
-# 1 MiB of readings, 0 to 50 degrees: far more than the two terminals and socat hold (some
-# 150 KiB), so that writing them ends only if the program reads them.
+# 1 MiB of readings: far more than the two terminals and socat hold (some 150 KiB), so that
+# writing them ends only if the program reads them.
 readings=$(mktemp)
-ramp=''
-for ((i = 0; i < 256; i++)); do
-    printf -v octal '\\0%03o' $((i % 101))
-    ramp+=$octal
-done
-printf '%b' "$ramp" >"$readings"
-for _ in $(seq 12); do
-    cat "$readings" "$readings" >"$readings.2"
-    mv "$readings.2" "$readings"
-done
+head -c $((1024 * 1024)) /dev/urandom >"$readings"
 
 # Two linked pseudo-terminals: the program's port, and a feed that socat copies into it.
 socat pty,raw,echo=0,link="$port" pty,raw,echo=0,link="$dir/feed" 2>"$dir/socat.log" &

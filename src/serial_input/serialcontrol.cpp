@@ -244,8 +244,7 @@ void SerialControl::portReadyRead()
 // yet"): asking it tells. A quiet port lets the loop sleep, so idle costs nothing.
 void SerialControl::askIdlePort()
 {
-    if (m_frameClock.isActive() || m_delivering || m_turnQueued || !PortOpen()
-        || InBufferCount() >= InBufferSize)
+    if (m_frameClock.isActive() || m_delivering || m_turnQueued || InBufferCount() >= InBufferSize)
         return;
     const qint64 before = InBufferCount();
     if (!readWaiting())

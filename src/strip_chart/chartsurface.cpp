@@ -60,9 +60,7 @@ void ChartSurface::PSet(float x, float y)
     const QSize area = contentsRect().size();
     const QPoint pixel = pixelOf(x, y, area);
     m_points.push_back(pixel);
-    m_currentX = x;
-    m_currentY = y;
-    m_cleared = false;
+    movedTo(x, y);
     markDrawn(pixel, pixel, area);
 }
 
@@ -73,10 +71,19 @@ void ChartSurface::Line(float x, float y)
     const QPoint from = pixelOf(m_currentX, m_currentY, area);
     const QPoint to = pixelOf(x, y, area);
     m_lines.emplace_back(from, to);
+    movedTo(x, y);
+    markDrawn(from, to, area);
+}
+
+// After a point or line is noted: the position moves on, and a surface that is not shown, and so
+// never painted, has its image take what is noted before it piles up.
+void ChartSurface::movedTo(float x, float y)
+{
     m_currentX = x;
     m_currentY = y;
     m_cleared = false;
-    markDrawn(from, to, area);
+    if (m_lines.size() + m_points.size() >= MaxNoted)
+        paintNoted();
 }
 
 const QImage &ChartSurface::image()
@@ -92,10 +99,6 @@ const QImage &ChartSurface::image()
 // area shares with its neighbours at fractional pixel ratios.
 void ChartSurface::markDrawn(QPoint from, QPoint to, QSize area)
 {
-    // A surface that is not shown is never painted: its image takes the lines before they pile
-    // up.
-    if (m_lines.size() + m_points.size() >= MaxNoted)
-        paintNoted();
     const QRect line = QRect(QPoint(std::min(from.x(), to.x()), std::min(from.y(), to.y())),
                              QPoint(std::max(from.x(), to.x()), std::max(from.y(), to.y())))
                            .adjusted(-1, -1, 1, 1)

@@ -56,6 +56,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void movedTo(float x, float y);
     // \a area: the drawing area's size, worked out once a reading and passed on, since the
     // widget works its margins out anew at each call.
     void markDrawn(QPoint from, QPoint to, QSize area);
