@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 class TestSerialPortChoice : public QObject
 {
     Q_OBJECT
@@ -14,6 +16,7 @@ private slots:
     void choice();
     void linuxTtyClass_data();
     void linuxTtyClass();
+    void systemPortsAreNamedAsTheUserKnowsThem();
 };
 
 // Each port as "name flags...", such as "ttyUSB0 usb" or "ttyS0 console nohw".
@@ -36,6 +39,8 @@ void TestSerialPortChoice::choice_data()
     QTest::newRow("a console skipped, USB or not")
         << "ttyUSB0 usb console,ttyUSB1 usb,ttyS0 console"
         << "ttyUSB1";
+    QTest::newRow("COM ports: a USB adapter first") << "COM10,COM3,COM1 usb" << "COM1";
+    QTest::newRow("COM ports: numbers counted as numbers") << "COM10,COM3,COM4" << "COM3";
     QTest::newRow("a port with no UART skipped") << "ttyS0 nohw,ttyS1 nohw,ttyS2"
                                                  << "ttyS2";
     QTest::newRow("none but the console and ports with no UART")
@@ -108,6 +113,23 @@ void TestSerialPortChoice::linuxTtyClass()
 #else
     QSKIP("sysfs is Linux's");
 #endif
+}
+
+// The test bed's port pair, as the system lists it: opened and reported by the names a user
+// knows (COM5, not \\.\COM5).
+void TestSerialPortChoice::systemPortsAreNamedAsTheUserKnowsThem()
+{
+    const QStringList pair = qEnvironmentVariable("THERMOMETER_TEST_PORTS")
+                                 .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (pair.size() != 2)
+        QSKIP("needs a port pair the system lists, named in THERMOMETER_TEST_PORTS (Windows)");
+    const QList<SerialPortDescription> ports = describeSerialPorts();
+    for (const QString &name : pair) {
+        const auto port = std::find_if(ports.begin(), ports.end(),
+                                       [&](const auto &listed) { return listed.name == name; });
+        QVERIFY2(port != ports.end(), qPrintable(name));
+        QCOMPARE(port->device, name);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSerialPortChoice)

@@ -48,7 +48,11 @@ constexpr std::array<char, 256> EveryByte = everyByte();
 QString openFailureText(const QString &device, QSerialPort::SerialPortError error,
                         const QString &reason)
 {
-    QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, reason);
+    // Windows' own texts end with a full stop of their own ("Invalid function."): one is enough.
+    QString sentence = reason.trimmed();
+    while (sentence.endsWith(QLatin1Char('.')))
+        sentence.chop(1);
+    QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, sentence);
     if (error != QSerialPort::PermissionError)
         return text;
 #ifdef Q_OS_UNIX

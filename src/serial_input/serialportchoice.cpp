@@ -74,7 +74,13 @@ QList<SerialPortDescription> describeSerialPorts()
     for (const QSerialPortInfo &info : infos) {
         SerialPortDescription port;
         port.name = info.portName();
+#ifdef Q_OS_WIN
+        // Windows users know their ports as COM3, a name QSerialPort opens as it is; the system
+        // location (\\.\COM3) is only the form the system's own calls take.
+        port.device = info.portName();
+#else
         port.device = info.systemLocation();
+#endif
         port.usbAdapter = info.hasVendorIdentifier();
 #ifdef Q_OS_LINUX
         // Qt asks the UART itself only of ports straight under the 8250 driver, which newer
