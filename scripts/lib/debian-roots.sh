@@ -5,13 +5,14 @@
 # $THERMOMETER_ROOTS (default /var/cache/thermometer/roots), for each release:
 #   RELEASE/base/     the minimal root, `mmdebstrap --variant=apt`; never changed once made
 #   RELEASE/dev/      base with what scripts/install-deps' build, test and package groups name
+#   RELEASE/windows/  dev with install-deps' windows group too (trixie alone: scripts/test-windows)
 #   RELEASE/run/      the last run's changes over a root (an overlay's upper layer): the copied
 #                     tree and its builds; emptied when the next run of the same kind starts
 #   RELEASE/*.made    when and how each root was made
 #   RELEASE.lock      held by a run (flock), so that two runs of one release wait for each other
 # Roots older than $THERMOMETER_ROOT_MAX_DAYS days (default 7) are made anew, so that a run
-# tests the release as a user installs it that week; dev is made anew when scripts/install-deps
-# changes.
+# tests the release as a user installs it that week; dev and windows are made anew when
+# scripts/install-deps changes or the root under them is made anew.
 
 roots_cache=${THERMOMETER_ROOTS:-/var/cache/thermometer/roots}
 roots_max_days=${THERMOMETER_ROOT_MAX_DAYS:-7}
@@ -157,6 +158,41 @@ roots_dev() {
     mv "$dir/dev.new" "$dir/dev"
     printf '%s\nin %d s on %s\n' "$deps" $((SECONDS - started)) "$(date -u)" >"$dir/dev.made"
     echo "== made the $release development root in $((SECONDS - started)) s" >&2
+}
+
+# Makes RELEASE's root for the Windows build (dev and install-deps' windows group) unless a
+# current one exists. The caller holds RELEASE's lock. CHECKOUT gives scripts/install-deps.
+roots_windows() {
+    local release=$1 checkout=$2
+    local dir="$roots_cache/$release"
+    roots_dev "$release" "$checkout"
+    local deps
+    deps="install-deps $(sha256sum <"$checkout/scripts/install-deps" | cut -d' ' -f1)"
+    if [[ -d "$dir/windows" && -f "$dir/windows.made" && "$dir/windows.made" -nt "$dir/dev.made" ]] \
+        && [[ "$(head -n 1 "$dir/windows.made")" == "$deps" ]]; then
+        return 0
+    fi
+    echo "== making the $release root for Windows work in $dir/windows (apt's output in" \
+        "windows.log)" >&2
+    local started=$SECONDS
+    roots_remove "$dir/windows.new"
+    cp -a "$dir/dev" "$dir/windows.new"
+    local script
+    script=$(cat "$checkout/scripts/install-deps")
+    if ! {
+        "$roots_lib/enter-root" "$dir/windows.new" \
+            /bin/bash -c "$script" install-deps windows \
+            && "$roots_lib/enter-root" "$dir/windows.new" apt-get clean
+    } >"$dir/windows.log" 2>&1; then
+        tail -n 20 "$dir/windows.log" >&2
+        roots_die "could not install the packages into the $release root for Windows work" \
+            "(see $dir/windows.log)"
+    fi
+    rm -f "$dir/windows.made"
+    roots_remove "$dir/windows"
+    mv "$dir/windows.new" "$dir/windows"
+    printf '%s\nin %d s on %s\n' "$deps" $((SECONDS - started)) "$(date -u)" >"$dir/windows.made"
+    echo "== made the $release root for Windows work in $((SECONDS - started)) s" >&2
 }
 
 # Empties RELEASE's run directory NAME (test, package): the last such run's changes.
