@@ -125,5 +125,8 @@ set(CPACK_NSIS_EXECUTABLES_DIRECTORY ${CMAKE_INSTALL_BINDIR})
 set(CPACK_NSIS_INSTALLED_ICON_NAME "${CMAKE_INSTALL_BINDIR}\\\\thermometer.exe")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+# A 64-bit installer for a 64-bit program: it writes to the system's own registry view, and it
+# runs where no 32-bit subsystem is installed.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 
 include(CPack)
