@@ -1,5 +1,5 @@
-// Hostile and odd input over a real pty into the real window: every byte is a reading, shown and
-// counted once, and nothing a byte stream holds changes anything else.
+// Hostile and odd input over a real serial line into the real window: every byte is a reading,
+// shown and counted once, and nothing a byte stream holds changes anything else.
 
 #include "main_window/form1.h"
 #include "main_window/runtimeerror.h"
@@ -7,7 +7,7 @@
 #include "strip_chart/chartsurface.h"
 #include "strip_chart/recordindicator.h"
 #include "support/paintwatch.h"
-#include "support/pseudoterminal.h"
+#include "support/portpair.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -74,7 +74,7 @@ private:
         QString counter;
     };
 
-    std::unique_ptr<PseudoTerminal> m_pty;
+    std::unique_ptr<PortPair> m_line;
     std::unique_ptr<Form1> m_form;
     std::unique_ptr<PaintWatch> m_paints;
     QList<RuntimeError> m_reports;
@@ -84,13 +84,15 @@ private:
 
 void TestBadInput::init()
 {
-    m_pty = std::make_unique<PseudoTerminal>();
-    QVERIFY(m_pty->isValid());
+    if (const QString why = PortPair::unavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    m_line = std::make_unique<PortPair>();
+    QVERIFY(m_line->isValid());
     m_reports.clear();
     m_taken.clear();
     m_shown.clear();
     m_form = std::make_unique<Form1>(
-        m_pty->devicePath(), [this](const RuntimeError &error) { m_reports.append(error); });
+        m_line->deviceName(), [this](const RuntimeError &error) { m_reports.append(error); });
     // Connected after the window's own handler: sees what each event left behind.
     connect(m_form->Comm1, &SerialControl::OnComm, this, [this] {
         if (m_form->Comm1->CommEvent() == SerialControl::ReceiveEvent)
@@ -109,7 +111,7 @@ void TestBadInput::cleanup()
 {
     m_paints.reset();
     m_form.reset();
-    m_pty.reset();
+    m_line.reset();
 }
 
 void TestBadInput::everyByteIsOneReadingAndNothingElse_data()
@@ -146,7 +148,7 @@ void TestBadInput::everyByteIsOneReadingAndNothingElse()
     const QString caption = m_form->cmdPlot->text();
     const long indicator = m_form->Shape1->FillColor();
 
-    QVERIFY(m_pty->write(bytes));
+    QVERIFY(m_line->write(bytes));
     QTRY_COMPARE_WITH_TIMEOUT(m_taken.size(), bytes.size(), 20000);
     QTest::qWait(50); // a byte counted twice would show up here
     QCOMPARE(m_taken.size(), bytes.size());
