@@ -29,18 +29,18 @@ const QString Program = QStringLiteral(THERMOMETER_FAULTS_PROGRAM);
 const QString Port = QStringLiteral(THERMOMETER_FAULTS_PORT);
 #ifdef THERMOMETER_FAULTS_WINE
 // The Windows build, started by Wine in a prefix of the test's own where the COM port PortName
-// stands for Port. Every Wine process gets the modem-line library, without which Wine takes a
-// pty for a port that is gone.
+// stands for Port, on the bed of tests/wine/bed. Every Wine process gets the bed's modem-line
+// library, without which Wine takes a pty for a port that is gone.
 constexpr bool UnderWine = true;
 const QString Wine = QStringLiteral(THERMOMETER_FAULTS_WINE);
 const QString PortName = QStringLiteral(THERMOMETER_FAULTS_PORT_NAME);
-const QString WinePreload = QStringLiteral(THERMOMETER_FAULTS_WINE_PRELOAD);
 #else
 constexpr bool UnderWine = false;
 const QString Wine;
 const QString PortName = Port;
-const QString WinePreload;
 #endif
+const QString WineBed = qEnvironmentVariable("THERMOMETER_WINE_BED");
+const QString WinePreload = WineBed + QStringLiteral("/lib/libmodemlines.so");
 // The main window's fixed size tells it apart from the report box, which has the same title.
 const QSize MainWindowSize(598, 267);
 // The promise is a second. Under the sanitizers a start-up alone can take most of that on a busy
@@ -226,7 +226,8 @@ void TestFaults::initTestCase()
                  .entryList({QStringLiteral("ttyS*")}, QDir::AllEntries | QDir::System)
                  .isEmpty(),
              "Wine may run only where /dev has no ttyS* (the bed of scripts/test-windows)");
-    QVERIFY2(QFileInfo(WinePreload).isFile(), qPrintable(WinePreload));
+    QVERIFY2(!WineBed.isEmpty() && QFileInfo(WinePreload).isFile(),
+             "run it under tests/wine/bed, which builds the modem-line library");
     m_winePrefix = std::make_unique<QTemporaryDir>();
     QVERIFY(m_winePrefix->isValid());
     QVERIFY(runWine(Wine, {QStringLiteral("wineboot"), QStringLiteral("-i")}, 180000));
@@ -251,6 +252,8 @@ void TestFaults::init()
     m_program.disconnect(this);
     connect(&m_program, &QProcess::readyReadStandardError, this, [this] {
         m_stderr += m_program.readAllStandardError();
+        // A Windows program's standard error is in text mode: its lines end in CR LF.
+        m_stderr.replace("\r\n", "\n");
         if (m_reportLineAt < 0 && m_stderr.contains("thermometer: Run-time error"))
             m_reportLineAt = m_clock.elapsed();
     });
@@ -604,6 +607,7 @@ void TestFaults::floodIsCountedInFull()
     QVERIFY(sendCloseRequest(window.id.toULong()));
     QVERIFY(m_program.waitForFinished(10000));
     m_stderr += m_program.readAllStandardError();
+    m_stderr.replace("\r\n", "\n");
     QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
     QVERIFY2(m_program.exitCode() == 0, m_stderr.constData());
     QVERIFY2(m_stderr.contains("counter shown at exit: " + QByteArray::number(readings) + '\n'),
