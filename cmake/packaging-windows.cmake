@@ -4,8 +4,8 @@
 #   bin/platforms/ and bin/styles/, where Qt looks for them beside the executable;
 #   LICENSE.txt, the program's; licenses/, the texts of what it carries and where Qt's sources are.
 
-set(THERMOMETER_QT_LICENSES "" CACHE PATH
-    "LICENSES directory of the qtbase sources that the program's Qt was built from")
+set(THERMOMETER_QTBASE_SOURCES "" CACHE PATH
+    "qtbase sources the program's Qt was built from (at least LICENSES/ and the attributions)")
 
 # Windows' own DLLs are not carried: they are what the search below finds in none of these
 # directories. Qt's DLLs are in its bin/; MinGW's runtime where the compiler finds it.
@@ -57,6 +57,7 @@ set(thermometer_objdump \"${CMAKE_OBJDUMP}\")
 set(thermometer_strip \"${CMAKE_STRIP}\")
 ")
 install(SCRIPT "${CMAKE_CURRENT_LIST_DIR}/windows-runtime-dlls.cmake")
+
 # Text files with Windows line ends, so that any Windows editor shows them as lines.
 function(thermometer_windows_text source destination)
     file(READ "${source}" _text)
@@ -70,20 +71,25 @@ set(_texts "${CMAKE_CURRENT_BINARY_DIR}/windows-texts")
 thermometer_windows_text("${PROJECT_SOURCE_DIR}/LICENSE" "${_texts}/LICENSE.txt")
 install(FILES "${_texts}/LICENSE.txt" DESTINATION .)
 
-# Qt is carried under the LGPL 3: its licence texts, which Qt it is and where its sources are.
-if(THERMOMETER_QT_LICENSES STREQUAL "")
+# Qt is carried under the LGPL 3: its licence texts, which Qt it is and where its sources are,
+# and the notices of the third-party code compiled into it.
+if(THERMOMETER_QTBASE_SOURCES STREQUAL "")
     # The program builds and its tests run without them; a package must not be made.
     install(CODE "message(FATAL_ERROR
-        \"A Windows package needs Qt's licence texts: configure with -DTHERMOMETER_QT_LICENSES=\"
-        \"<qtbase sources>/LICENSES (scripts/package-windows does)\")")
+        \"A Windows package needs Qt's licence texts: configure with \"
+        \"-DTHERMOMETER_QTBASE_SOURCES=<qtbase sources> (scripts/package-windows does)\")")
 else()
     foreach(text LGPL-3.0-only GPL-3.0-only GPL-2.0-only)
-        if(NOT EXISTS "${THERMOMETER_QT_LICENSES}/${text}.txt")
-            message(FATAL_ERROR "No ${text}.txt in THERMOMETER_QT_LICENSES=${THERMOMETER_QT_LICENSES}")
+        set(_file "${THERMOMETER_QTBASE_SOURCES}/LICENSES/${text}.txt")
+        if(NOT EXISTS "${_file}")
+            message(FATAL_ERROR "No ${_file} (THERMOMETER_QTBASE_SOURCES)")
         endif()
-        thermometer_windows_text("${THERMOMETER_QT_LICENSES}/${text}.txt"
-                                 "${_texts}/licenses/${text}.txt")
+        thermometer_windows_text("${_file}" "${_texts}/licenses/${text}.txt")
     endforeach()
+    include("${CMAKE_CURRENT_LIST_DIR}/qt-notices.cmake")
+    thermometer_qt_notices("${THERMOMETER_QTBASE_SOURCES}" "${_texts}/Qt-third-party.txt.lf")
+    thermometer_windows_text("${_texts}/Qt-third-party.txt.lf"
+                             "${_texts}/licenses/Qt-third-party.txt")
 endif()
 configure_file("${PROJECT_SOURCE_DIR}/data/windows/Qt.txt.in" "${_texts}/Qt.txt.lf" @ONLY)
 thermometer_windows_text("${_texts}/Qt.txt.lf" "${_texts}/licenses/Qt.txt")
