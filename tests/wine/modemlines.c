@@ -63,8 +63,7 @@ int ioctl(int fd, unsigned long request, ...)
     arg = va_arg(ap, void *);
     va_end(ap);
 
-    if ((request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS
-         || request == TIOCMBIC)
+    if ((request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC)
         && is_pty_slave(fd))
         return modem_lines(request, arg);
 
