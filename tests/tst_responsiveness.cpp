@@ -1,10 +1,10 @@
-// Clicks stay prompt while readings flood in: a writer thread fills the pty as fast as the
+// Clicks stay prompt while readings flood in: a writer thread fills the line as fast as the
 // window reads, and each click's mouse events are posted to the event loop as the window system
 // would deliver them. Timed from the posting to the end of the window's handler.
 
 #include "main_window/form1.h"
 #include "main_window/runtimeerror.h"
-#include "support/pseudoterminal.h"
+#include "support/portpair.h"
 
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -13,9 +13,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <poll.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -25,28 +22,25 @@ constexpr qint64 BoundMs = 500;
 class Flood
 {
 public:
-    explicit Flood(int master)
-        : m_thread([this, master] { run(master); })
+    explicit Flood(PortPair &line)
+        : m_feed(line, [this](PortPair::Feed &feed) { run(feed); })
     {
     }
     ~Flood()
     {
         m_stop = true;
-        m_thread.join();
+        m_feed.join();
     }
     qint64 written() const { return m_written; }
 
 private:
-    void run(int master)
+    void run(PortPair::Feed &feed)
     {
         QByteArray chunk(4096, '\0');
         for (int i = 0; i < chunk.size(); ++i)
             chunk[i] = char(i % 101);
         while (!m_stop) {
-            pollfd ready {master, POLLOUT, 0};
-            if (::poll(&ready, 1, 10) != 1)
-                continue;
-            const ssize_t n = ::write(master, chunk.constData(), size_t(chunk.size()));
+            const qint64 n = feed.write(chunk, 10);
             if (n > 0)
                 m_written += n;
         }
@@ -54,7 +48,7 @@ private:
 
     std::atomic<bool> m_stop {false};
     std::atomic<qint64> m_written {0};
-    std::thread m_thread;
+    PortPair::Feed m_feed;
 };
 
 void postClick(QWidget *button)
@@ -92,10 +86,12 @@ void TestResponsiveness::clickIsHandledPromptlyDuringAFlood()
 {
     QFETCH(bool, exit);
     QFETCH(int, clicks);
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
+    if (const QString why = PortPair::unavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    PortPair line;
+    QVERIFY(line.isValid());
     QList<RuntimeError> reports;
-    Form1 form(pty.devicePath(), [&](const RuntimeError &error) { reports.append(error); });
+    Form1 form(line.deviceName(), [&](const RuntimeError &error) { reports.append(error); });
     form.Form_Load();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -110,7 +106,7 @@ void TestResponsiveness::clickIsHandledPromptlyDuringAFlood()
     connect(&form, &Form1::ended, this, handled);
     QPushButton *const button = exit ? form.cmdExit : form.cmdPlot;
 
-    Flood flood(pty.masterFd());
+    Flood flood(line);
     QTRY_VERIFY(form.SampleIndex > 1000);
     for (int click = 0; click < clicks; ++click) {
         // The window must be busy with readings when the click comes.

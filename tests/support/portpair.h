@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
+
+class QThread;
 
 /// The two ends of a serial line: the program under test opens deviceName() as its serial port,
 /// and the test writes the sensor's bytes into the other end. On Unix a pseudo-terminal of its
@@ -21,6 +24,8 @@ public:
         /// port's device, the program's too, reads end-of-file from then on.
         HungUp,
     };
+
+    class Feed;
 
     PortPair();
     ~PortPair();
@@ -49,4 +54,27 @@ public:
 private:
     struct Line;
     std::unique_ptr<Line> m_line;
+};
+
+/// Writes the sensor's bytes from a thread of its own, without the event loop, as a device
+/// does: \a run is called there with the feed to write through. The test's thread writes nothing
+/// into the pair until the feed has ended (join(), or its end).
+class PortPair::Feed
+{
+public:
+    Feed(PortPair &pair, std::function<void(Feed &)> run);
+    ~Feed();
+    Feed(const Feed &) = delete;
+    Feed &operator=(const Feed &) = delete;
+
+    void join();
+    /// On the feed's thread: writes what the line takes of \a bytes within \a msecs. How many
+    /// bytes it took (0 while the line is full), or -1 once the line is gone.
+    qint64 write(const QByteArray &bytes, int msecs);
+
+private:
+    struct Port;
+    PortPair &m_pair;
+    std::unique_ptr<Port> m_port;
+    std::unique_ptr<QThread> m_thread;
 };

@@ -42,12 +42,31 @@ bool askTheBed(const QString &request)
     return true;
 }
 
+// The sensor's side of the line, as the sensor sets it.
+bool openSensorPort(QSerialPort &port, const QString &name)
+{
+    port.setPortName(name);
+    port.setBaudRate(QSerialPort::Baud38400);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    if (port.open(QIODevice::WriteOnly))
+        return true;
+    qWarning("cannot open the sensor's port %s: %s", qPrintable(name),
+             qPrintable(port.errorString()));
+    return false;
+}
+
 } // namespace
 
 struct PortPair::Line
 {
     QString device;
+    QString sensorName;
+    // Opened at the first write: a feed opens the port on a thread of its own instead.
     QSerialPort sensor;
+    bool closed = false;
 };
 
 PortPair::PortPair()
@@ -59,19 +78,8 @@ PortPair::PortPair()
     // The last test may have pulled the line out: each pair starts on a fresh one.
     if (!lineControl().isEmpty() && !askTheBed(QStringLiteral("renew")))
         return;
-    QSerialPort &sensor = m_line->sensor;
-    sensor.setPortName(ports.at(1));
-    sensor.setBaudRate(QSerialPort::Baud38400);
-    sensor.setDataBits(QSerialPort::Data8);
-    sensor.setParity(QSerialPort::NoParity);
-    sensor.setStopBits(QSerialPort::OneStop);
-    sensor.setFlowControl(QSerialPort::NoFlowControl);
-    if (!sensor.open(QIODevice::WriteOnly)) {
-        qWarning("cannot open the sensor's port %s: %s", qPrintable(ports.at(1)),
-                 qPrintable(sensor.errorString()));
-        return;
-    }
     m_line->device = ports.at(0);
+    m_line->sensorName = ports.at(1);
 }
 
 PortPair::~PortPair() = default;
@@ -108,7 +116,9 @@ QString PortPair::deviceName() const
 bool PortPair::write(const QByteArray &bytes)
 {
     QSerialPort &sensor = m_line->sensor;
-    if (!sensor.isOpen() || sensor.write(bytes) != bytes.size())
+    if (!sensor.isOpen() && (m_line->closed || !openSensorPort(sensor, m_line->sensorName)))
+        return false;
+    if (sensor.write(bytes) != bytes.size())
         return false;
     // The port hands its bytes to the system later: wait until the system has them all, and
     // while the line is full let the program read on.
@@ -129,5 +139,61 @@ bool PortPair::pullOut(Loss loss)
     if (loss == Loss::HungUp)
         return askTheBed(QStringLiteral("hangup"));
     m_line->sensor.close();
+    m_line->closed = true;
     return askTheBed(QStringLiteral("close"));
+}
+
+struct PortPair::Feed::Port
+{
+    QSerialPort serial;
+};
+
+PortPair::Feed::Feed(PortPair &pair, std::function<void(Feed &)> run)
+    : m_pair(pair)
+{
+    // The sensor's port is the feed's while it runs, opened and closed on the feed's thread.
+    m_pair.m_line->sensor.close();
+    const QString name = m_pair.m_line->closed ? QString() : m_pair.m_line->sensorName;
+    m_thread.reset(QThread::create([this, name, run = std::move(run)] {
+        m_port = std::make_unique<Port>();
+        if (!name.isEmpty())
+            openSensorPort(m_port->serial, name);
+        run(*this);
+        m_port.reset();
+    }));
+    m_thread->start();
+}
+
+PortPair::Feed::~Feed()
+{
+    join();
+}
+
+void PortPair::Feed::join()
+{
+    m_thread->wait();
+}
+
+qint64 PortPair::Feed::write(const QByteArray &bytes, int msecs)
+{
+    QSerialPort &port = m_port->serial;
+    if (!port.isOpen())
+        return -1;
+    // What the port holds from before goes first; new bytes only once the line took those.
+    const QDeadlineTimer deadline(msecs);
+    const auto drain = [&] {
+        while (port.bytesToWrite() > 0 && !deadline.hasExpired()) {
+            port.clearError();
+            if (!port.waitForBytesWritten(int(deadline.remainingTime()))
+                && port.error() != QSerialPort::TimeoutError)
+                return false;
+        }
+        return true;
+    };
+    if (!drain())
+        return -1;
+    if (port.bytesToWrite() > 0)
+        return 0;
+    port.write(bytes);
+    return drain() ? bytes.size() : -1;
 }
