@@ -1,5 +1,5 @@
-// Soak: the real window reads N readings flooded into a real pty by a writer thread while
-// Start/Stop is pressed at random moments. Passes if nothing is reported, every reading is
+// Soak: the real window reads N readings flooded into a real serial line by a writer thread
+// while Start/Stop is pressed at random moments. Passes if nothing is reported, every reading is
 // taken exactly once, the counter and temperature are right at the end, and the resident memory
 // grew by no more than the bound between the end of the warm-up and the end.
 //
@@ -9,7 +9,7 @@
 #include "main_window/form1.h"
 #include "main_window/runtimeerror.h"
 #include "serial_input/serialcontrol.h"
-#include "support/pseudoterminal.h"
+#include "support/portpair.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,15 +20,16 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <functional>
-#include <poll.h>
 #include <random>
 #include <string>
-#include <thread>
-#include <unistd.h>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 #define SOAK_UNDER_ASAN 1
@@ -66,12 +67,19 @@ bool parse(int argc, char **argv, Options &options)
 
 qint64 residentKib()
 {
+#ifdef Q_OS_WIN
+    PROCESS_MEMORY_COUNTERS counters {};
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return -1;
+    return qint64(counters.WorkingSetSize / 1024);
+#else
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stoll(line.substr(6));
     return -1;
+#endif
 }
 
 // The byte of reading number i (from 0): every value, in an order that keeps changing the text.
@@ -85,25 +93,26 @@ QString expectedText(quint8 raw)
     return QString::number(raw / 2) + (raw % 2 ? QStringLiteral(".5 C") : QStringLiteral(" C"));
 }
 
-// Floods the pty's master with the readings, as fast as the window takes them.
-void writeAll(int master, qint64 readings, std::atomic<qint64> &written)
+// Floods the line with the readings, as fast as the window takes them, until all are written,
+// the line is gone or it is told to stop.
+void writeAll(PortPair::Feed &feed, qint64 readings, std::atomic<qint64> &written,
+              const std::atomic<bool> &stop)
 {
-    char chunk[4096];
+    QByteArray chunk;
     qint64 next = 0;
     while (next < readings) {
-        const qint64 size = std::min<qint64>(sizeof chunk, readings - next);
+        const qint64 size = std::min<qint64>(4096, readings - next);
+        chunk.resize(size);
         for (qint64 i = 0; i < size; ++i)
             chunk[i] = byteOf(next + i);
         qint64 done = 0;
         while (done < size) {
-            pollfd ready {master, POLLOUT, 0};
-            if (::poll(&ready, 1, 1000) != 1)
-                continue;
-            const ssize_t n = ::write(master, chunk + done, size_t(size - done));
-            if (n > 0)
-                done += n;
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            if (stop)
                 return;
+            const qint64 n = feed.write(chunk.mid(done), 1000);
+            if (n < 0)
+                return;
+            done += n;
         }
         next += size;
         written.store(next);
@@ -123,13 +132,17 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale::c());
 
-    PseudoTerminal pty;
-    if (!pty.isValid()) {
-        std::fprintf(stderr, "soak: no pty\n");
+    if (const QString why = PortPair::unavailable(); !why.isEmpty()) {
+        std::fprintf(stderr, "soak: %s\n", qPrintable(why));
+        return 1;
+    }
+    PortPair line;
+    if (!line.isValid()) {
+        std::fprintf(stderr, "soak: no serial line\n");
         return 1;
     }
     int reports = 0;
-    Form1 form(pty.devicePath(), [&](const RuntimeError &error) {
+    Form1 form(line.deviceName(), [&](const RuntimeError &error) {
         ++reports;
         std::fprintf(stderr, "soak: report: %s\n", qPrintable(error.reportText()));
     });
@@ -173,7 +186,9 @@ int main(int argc, char **argv)
     std::atomic<qint64> written {0};
     QElapsedTimer elapsed;
     elapsed.start();
-    std::thread writer(writeAll, pty.masterFd(), options.readings, std::ref(written));
+    std::atomic<bool> stop {false};
+    PortPair::Feed writer(
+        line, [&](PortPair::Feed &feed) { writeAll(feed, options.readings, written, stop); });
 
     // Generous: even a sanitized debug build takes well over 5000 readings a second.
     const qint64 limitMs = options.readings / 5 + 60'000;
@@ -186,8 +201,7 @@ int main(int argc, char **argv)
     poll.start(50);
     app.exec();
     const double seconds = elapsed.elapsed() / 1000.0;
-    if (written.load() < options.readings)
-        pty.closeMaster(); // lets the writer give up
+    stop = true; // lets the writer give up if it is not done
     writer.join();
     // Anything still in flight would be a reading too many.
     QElapsedTimer settle;
