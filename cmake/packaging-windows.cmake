@@ -91,6 +91,14 @@ else()
     thermometer_windows_text("${_texts}/Qt-third-party.txt.lf"
                              "${_texts}/licenses/Qt-third-party.txt")
 endif()
+# The compiler as its Debian package names it where it can (Debian's MinGW GCC calls itself
+# 14-posix, which CMake reads as 14.0.0).
+string(REGEX MATCH "^[0-9]+" THERMOMETER_COMPILER "${CMAKE_CXX_COMPILER_VERSION}")
+execute_process(COMMAND dpkg-query -W -f=\${Version} g++-mingw-w64-x86-64-posix
+                OUTPUT_VARIABLE _package_version RESULT_VARIABLE _status ERROR_QUIET)
+if(_status EQUAL 0 AND NOT _package_version STREQUAL "")
+    string(APPEND THERMOMETER_COMPILER " (Debian's g++-mingw-w64-x86-64-posix ${_package_version})")
+endif()
 configure_file("${PROJECT_SOURCE_DIR}/data/windows/Qt.txt.in" "${_texts}/Qt.txt.lf" @ONLY)
 thermometer_windows_text("${_texts}/Qt.txt.lf" "${_texts}/licenses/Qt.txt")
 
