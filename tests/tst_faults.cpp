@@ -305,7 +305,10 @@ bool TestFaults::stopWineServer()
 {
     const QString server = QStringLiteral("wineserver");
     // -k fails when no server runs, which is as good.
-    runWine(server, {QStringLiteral("-k")}, 10000);
+    QProcess stop;
+    stop.setProcessEnvironment(wineEnvironment());
+    stop.start(server, {QStringLiteral("-k")});
+    stop.waitForFinished(10000);
     return runWine(server, {QStringLiteral("-w")}, 10000);
 }
 
@@ -393,7 +396,8 @@ Window TestFaults::waitForMainWindow()
 }
 
 // Writes readings into the pty's master as fast as the program takes them, until \a bytes are
-// written or \a timeoutMs have passed; returns how many were written.
+// written, \a timeoutMs have passed, or the program has taken nothing for 10 s; returns how many
+// were written.
 qint64 TestFaults::flood(qint64 bytes, int timeoutMs)
 {
     QByteArray chunk(4096, '\0');
@@ -402,13 +406,17 @@ qint64 TestFaults::flood(qint64 bytes, int timeoutMs)
     qint64 written = 0;
     QElapsedTimer elapsed;
     elapsed.start();
-    while (written < bytes && elapsed.elapsed() < timeoutMs) {
+    qint64 lastTakenAt = 0;
+    while (written < bytes && elapsed.elapsed() < timeoutMs
+           && elapsed.elapsed() - lastTakenAt < 10000) {
         pollfd ready {m_pty->masterFd(), POLLOUT, 0};
         if (::poll(&ready, 1, 10) == 1) {
             const ssize_t n = ::write(m_pty->masterFd(), chunk.constData(),
                                       size_t(std::min(qint64(chunk.size()), bytes - written)));
-            if (n > 0)
+            if (n > 0) {
                 written += n;
+                lastTakenAt = elapsed.elapsed();
+            }
         }
     }
     return written;
