@@ -91,6 +91,7 @@ SerialControl::SerialControl(const QString &firstPortDevice, QObject *parent, Po
     , m_port(new QSerialPort(this))
 {
     connect(m_port, &QSerialPort::readyRead, this, &SerialControl::portReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &SerialControl::portError);
 }
 
 SerialControl::~SerialControl()
@@ -316,29 +317,62 @@ void SerialControl::frameTick()
 }
 
 // Takes what waits in the system into the buffer, up to its size, without waiting: false once
-// the port is lost. A port with room in its buffer that is ready to read yet gives nothing has
-// gone: a hung-up line (an adapter pulled out) or one whose other end closed reads end-of-file
-// at once, forever. Each version of Qt reports that differently, some not at all; a quiet port
-// times out on every one.
+// the port is lost. A port with room in its buffer that is ready to read yet gives nothing may
+// have gone: a hung-up line (an adapter pulled out) or one whose other end closed reads
+// end-of-file at once, forever, and some versions of Qt report that nowhere else. A quiet port
+// times out on every system.
 bool SerialControl::readWaiting()
 {
     if (m_lossQueued || !PortOpen())
         return false;
     if (InBufferCount() < m_port->readBufferSize()) {
-        // Whatever the port signals here, the caller or a turn delivers what it took.
-        const QSignalBlocker quiet(m_port);
-        m_port->clearError();
-        if (!m_port->waitForReadyRead(0) && m_port->error() != QSerialPort::TimeoutError) {
-            // Taken once; the port is closed from the event loop, outside the port's own
-            // signals.
-            m_lossQueued = true;
-            m_frameClock.stop();
-            QCoreApplication::postEvent(this, new QEvent(LossQueued));
+        bool answered = false;
+        {
+            // Whatever the port signals here, the caller or a turn delivers what it took.
+            const QSignalBlocker quiet(m_port);
+            m_port->clearError();
+            answered = m_port->waitForReadyRead(0) || m_port->error() == QSerialPort::TimeoutError;
+        }
+        // Neither bytes nor a time-out: a line that went away answers so, and so does a live
+        // port on Windows while an event of its own is under way. Only the line can tell.
+        if (!answered && isGone()) {
+            queueLoss();
             return false;
         }
     }
     m_moreMayWait = InBufferCount() == InBufferSize;
     return true;
+}
+
+// An error the port reports of its own: on Windows, how a line that went away shows itself.
+void SerialControl::portError(QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
+        || error == QSerialPort::NotOpenError || m_lossQueued || !PortOpen())
+        return;
+    if (isGone()) {
+        queueLoss();
+        return;
+    }
+    // A read that found nothing (ours took the bytes first) makes Qt on Linux stop watching.
+    watch();
+}
+
+// Asked to drop what it has to send, which is nothing, as the program never writes, a port that
+// is there does so; one whose line went away (hung up, other end closed, adapter pulled out)
+// cannot, on every system. It changes nothing on the line.
+bool SerialControl::isGone()
+{
+    const QSignalBlocker quiet(m_port);
+    return !m_port->clear(QSerialPort::Output);
+}
+
+// Taken once; the port is closed from the event loop, outside the port's own signals.
+void SerialControl::queueLoss()
+{
+    m_lossQueued = true;
+    m_frameClock.stop();
+    QCoreApplication::postEvent(this, new QEvent(LossQueued));
 }
 
 // The port takes what comes while its buffer has room, and announces it.

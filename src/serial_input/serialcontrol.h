@@ -25,8 +25,10 @@
 /// events of their own.
 ///
 /// A port that goes away (an adapter pulled out hangs its line up; a line whose other end
-/// closed) is told from a quiet one by asking it whenever the port is read, and each time the
-/// event loop wakes while no stream is read: such a port is ready to read yet gives nothing.
+/// closed) shows it by an error of its own, or, asked whenever the port is read and each time
+/// the event loop wakes while no stream is read, by an answer that is neither bytes nor a
+/// time-out. Either is only a sign: the line itself confirms the loss, as a port that has gone
+/// cannot even drop what it has to send.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -106,6 +108,9 @@ private:
     QString deviceToOpen();
     void portReadyRead();
     void askIdlePort();
+    void portError(QSerialPort::SerialPortError error);
+    bool isGone();
+    void queueLoss();
     void frameTick();
     bool readWaiting();
     void watch();
