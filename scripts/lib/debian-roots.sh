@@ -33,8 +33,9 @@ roots_need_root() {
     command -v sudo >/dev/null \
         || roots_die "needs root (mmdebstrap, chroot and mounts): run it as root, or install sudo"
     echo "$(basename "$0") needs root (mmdebstrap, chroot and mounts): running it through sudo" >&2
-    exec sudo --preserve-env=THERMOMETER_ROOTS,THERMOMETER_ROOT_MAX_DAYS,THERMOMETER_MIRROR,TERM \
-        "$0" "$@"
+    local keep=THERMOMETER_ROOTS,THERMOMETER_ROOT_MAX_DAYS,THERMOMETER_MIRROR,TERM
+    keep+=,THERMOMETER_WINDOWS_SOURCES,THERMOMETER_QT_CACHE # scripts/test-windows'
+    exec sudo --preserve-env="$keep" "$0" "$@"
 }
 
 roots_check_release() {
