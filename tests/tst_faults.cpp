@@ -226,6 +226,10 @@ void TestFaults::initTestCase()
                  .entryList({QStringLiteral("ttyS*")}, QDir::AllEntries | QDir::System)
                  .isEmpty(),
              "Wine may run only where /dev has no ttyS* (the bed of scripts/test-windows)");
+    QVERIFY2(QFileInfo(Program).isFile(),
+             qPrintable(Program
+                        + QStringLiteral(": no such program (THERMOMETER_WINDOWS_PROGRAM_DIR "
+                                         "names the Windows build's top directory)")));
     QVERIFY2(!WineBed.isEmpty() && QFileInfo(WinePreload).isFile(),
              "run it under tests/wine/bed, which builds the modem-line library");
     m_winePrefix = std::make_unique<QTemporaryDir>();

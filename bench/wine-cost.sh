@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# What the program costs under Wine beside its Linux build, side by side on one machine: both
+# read the simulated sensor at 3840 readings a second, one byte per write, each shown on the same
+# X server; CPU is read from /proc over a window of several seconds, for the Windows build its
+# process and Wine's server together (the server waits and reads for it). Several runs, the two
+# builds alternating; prints each run and the medians.
+#
+# Usage: tests/wine/bed bench/wine-cost.sh BUILD [--runs N] [--seconds S] [--idle]
+#   BUILD: a Linux build configured with -DTHERMOMETER_WINDOWS_PROGRAM_DIR (as for
+#   tst_faults_windows): its tests/thermometer-faults and the Windows build's
+#   thermometer-faults.exe are measured, fed by its tools/sensor_sim/thermometer-sensor.
+#   --idle: the port open and nothing arriving, instead of the sensor's stream.
+# Under the Wine bed (tests/wine/bed), which gives it the modem-line library, WINEPATH, an X
+# server, and a /dev without ttyS* (Wine makes each a COM port). Needs xdotool.
+set -euo pipefail
+trap 'echo "wine-cost: failed at line $LINENO" >&2' ERR
+
+build=${1:?usage: bench/wine-cost.sh BUILD [--runs N] [--seconds S] [--idle]}
+shift
+runs=3
+seconds=10
+rate=3840
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    # A reading every 1000 s: the port is open and quiet throughout.
+    --idle) rate=0.001; shift ;;
+    *) echo "wine-cost: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+
+if compgen -G '/dev/ttyS*' >/dev/null || [[ -z "${THERMOMETER_WINE_BED:-}" ]]; then
+    echo "wine-cost: run it under tests/wine/bed (a /dev without ttyS*, which Wine makes COM ports)" >&2
+    exit 2
+fi
+
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+linux_program=$build/tests/thermometer-faults
+link=$build/tests/faults-port
+sensor=$build/tools/sensor_sim/thermometer-sensor
+windows_program=$(cache THERMOMETER_WINDOWS_PROGRAM_DIR)/thermometer-faults.exe
+com_port=$(cache THERMOMETER_FAULTS_COM_PORT)
+preload=$THERMOMETER_WINE_BED/lib/libmodemlines.so
+for file in "$linux_program" "$sensor" "$windows_program" "$preload"; do
+    [[ -f "$file" ]] || { echo "wine-cost: missing $file" >&2; exit 2; }
+done
+
+prefix=$(mktemp -d)
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+wine_env() { LD_PRELOAD=$preload "$@"; }
+
+sensor_pid=
+program_pid=
+finish() {
+    [[ -n "$program_pid" ]] && kill "$program_pid" 2>/dev/null
+    [[ -n "$sensor_pid" ]] && kill "$sensor_pid" 2>/dev/null
+    wine_env wineserver -k 2>/dev/null || true
+    wine_env wineserver -w 2>/dev/null || true
+    rm -rf "$prefix"
+}
+trap finish EXIT
+
+echo "== a Wine prefix with $com_port standing for $link" >&2
+wine_env wine wineboot -i >/dev/null 2>&1
+wine_env wine reg add 'HKLM\Software\Wine\Ports' /v "$com_port" /t REG_SZ /d "$link" /f >/dev/null
+wine_env wineserver -k || true
+wine_env wineserver -w
+
+# CPU time of the processes given, user and system, in clock ticks.
+ticks() {
+    local pid sum=0 fields
+    for pid in "$@"; do
+        # One that has ended since counts nothing.
+        read -ra fields 2>/dev/null <"/proc/$pid/stat" || continue
+        # After "pid (comm)": the command holds no blank here; utime and stime are fields 14, 15.
+        sum=$((sum + fields[13] + fields[14]))
+    done
+    echo "$sum"
+}
+
+# The prefix's wineserver, and Wine's own other processes in it (services, explorer...).
+prefix_pids() {
+    local want=$1 pid comm
+    for pid in $(ls /proc | grep -E '^[0-9]+$'); do
+        [[ "$pid" == "$program_pid" || "$pid" == "$sensor_pid" ]] && continue
+        { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix" \
+            || continue
+        comm=$(cat "/proc/$pid/comm" 2>/dev/null) || continue
+        case "$want:$comm" in
+        server:wineserver*) echo "$pid" ;;
+        others:wineserver*) ;;
+        others:*) echo "$pid" ;;
+        esac
+    done
+}
+
+# measure linux|windows: sets cpu, server and others (% of one core: the program, Wine's server,
+# Wine's other processes) and counter (what the counter box showed at the end).
+measure() {
+    local subject=$1 log window t0 p0 s0 o0 t1 p1 s1 o1
+    local -a servers=() others_pids=()
+    log=$(mktemp)
+    rm -f "$link"
+    "$sensor" --link "$link" --rate "$rate" >/dev/null 2>&1 &
+    sensor_pid=$!
+    for _ in $(seq 50); do [[ -e "$link" ]] && break; sleep 0.1; done
+    if [[ $subject == linux ]]; then
+        QT_QPA_PLATFORM=xcb "$linux_program" 2>"$log" &
+    else
+        # Not through a function: $! must be the program's own process (wine execs into it).
+        LD_PRELOAD=$preload wine "$windows_program" 2>"$log" &
+    fi
+    program_pid=$!
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Thermometer$' | head -1)
+    [[ -n "$window" ]] || { echo "wine-cost: no window from $subject: $(cat "$log")" >&2; exit 1; }
+    # Past start-up, and what the first readings set going.
+    sleep 3
+    if [[ $subject == windows ]]; then
+        mapfile -t servers < <(prefix_pids server)
+        mapfile -t others_pids < <(prefix_pids others)
+        [[ ${#servers[@]} -eq 1 ]] || { echo "wine-cost: ${#servers[@]} wineservers" >&2; exit 1; }
+    fi
+    t0=$(date +%s%N) p0=$(ticks "$program_pid") s0=$(ticks "${servers[@]}")
+    o0=$(ticks "${others_pids[@]}")
+    sleep "$seconds"
+    t1=$(date +%s%N) p1=$(ticks "$program_pid") s1=$(ticks "${servers[@]}")
+    o1=$(ticks "${others_pids[@]}")
+    if [[ ${#others_pids[@]} -gt 0 ]]; then
+        local pid
+        for pid in "${others_pids[@]}"; do
+            printf '%s:%s ' "$(cat "/proc/$pid/comm" 2>/dev/null)" "$(ticks "$pid")"
+        done >&2
+        echo "(Wine's other processes: CPU ticks since they started)" >&2
+    fi
+    xdotool windowfocus --sync "$window" key alt+x
+    if ! wait "$program_pid"; then
+        echo "wine-cost: $subject ended with a failure: $(cat "$log")" >&2
+        exit 1
+    fi
+    program_pid=
+    kill "$sensor_pid"
+    wait "$sensor_pid" 2>/dev/null || true
+    sensor_pid=
+    if [[ $subject == windows ]]; then
+        wine_env wineserver -k 2>/dev/null || true
+        wine_env wineserver -w
+    fi
+    if grep -q 'Run-time error' "$log"; then
+        echo "wine-cost: $subject reported: $(cat "$log")" >&2
+        exit 1
+    fi
+    counter=$(sed -n 's/^counter shown at exit: //p' "$log" | tr -d '\r')
+    rm -f "$log"
+    local hz
+    hz=$(getconf CLK_TCK)
+    read -r cpu server others < <(awk -v ns=$((t1 - t0)) -v hz="$hz" -v p=$((p1 - p0)) \
+        -v s=$((s1 - s0)) -v o=$((o1 - o0)) \
+        'BEGIN { t = ns / 1e9 / 100; printf "%.2f %.2f %.2f\n", p / hz / t, s / hz / t, o / hz / t }')
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+what=$([[ $rate == 3840 ]] && echo "3840 readings/s, one byte per write" || echo "idle: port open, nothing arriving")
+echo "== $what; $runs runs of $seconds s, after 3 s of warm-up" >&2
+echo "CPU, % of one core; counters: what each counter box showed at the end" >&2
+printf '%-4s %-10s %-14s %-15s %-15s %-16s %-6s %s\n' run Linux Wine:program Wine:wineserver \
+    Wine:together Wine:its_others ratio counters
+linux_all=() wine_all=() ratios=()
+for run in $(seq "$runs"); do
+    # Alternating which goes first, so that neither always meets the machine warmer.
+    if ((run % 2)); then order=(linux windows); else order=(windows linux); fi
+    for subject in "${order[@]}"; do
+        measure "$subject"
+        if [[ $subject == linux ]]; then
+            linux_cpu=$cpu linux_counter=$counter
+        else
+            wine_cpu=$cpu wine_server=$server wine_others=$others wine_counter=$counter
+        fi
+    done
+    read -r wine_total ratio < <(awk -v p="$wine_cpu" -v s="$wine_server" -v l="$linux_cpu" \
+        'BEGIN { printf "%.2f %.1f\n", p + s, (l > 0 ? (p + s) / l : 0) }')
+    printf '%-4s %-10s %-14s %-15s %-15s %-16s %-6s %s\n' "$run" "$linux_cpu" "$wine_cpu" \
+        "$wine_server" "$wine_total" "$wine_others" "$ratio" "$linux_counter, $wine_counter"
+    linux_all+=("$linux_cpu") wine_all+=("$wine_total") ratios+=("$ratio")
+done
+printf 'median of %s runs: Linux %s %%, Wine (program + wineserver) %s %%, Wine / Linux %s\n' \
+    "$runs" "$(printf '%s\n' "${linux_all[@]}" | median)" \
+    "$(printf '%s\n' "${wine_all[@]}" | median)" "$(printf '%s\n' "${ratios[@]}" | median)"
