@@ -159,7 +159,11 @@ measure() {
         'BEGIN { t = ns / 1e9 / 100; printf "%.2f %.2f %.2f\n", p / hz / t, s / hz / t, o / hz / t }')
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# The median of the numbers on standard input ("-", none to be had, left out).
+median() {
+    { grep -v '^-$' || true; } | sort -g | awk '{ v[NR] = $1 }
+        END { if (NR == 0) print "-"; else print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 
 what=$([[ $rate == 3840 ]] && echo "3840 readings/s, one byte per write" || echo "idle: port open, nothing arriving")
 echo "== $what; $runs runs of $seconds s, after 3 s of warm-up" >&2
@@ -179,7 +183,7 @@ for run in $(seq "$runs"); do
         fi
     done
     read -r wine_total ratio < <(awk -v p="$wine_cpu" -v s="$wine_server" -v l="$linux_cpu" \
-        'BEGIN { printf "%.2f %.1f\n", p + s, (l > 0 ? (p + s) / l : 0) }')
+        'BEGIN { printf "%.2f %s\n", p + s, (l > 0 ? sprintf("%.1f", (p + s) / l) : "-") }')
     printf '%-4s %-10s %-14s %-15s %-15s %-16s %-6s %s\n' "$run" "$linux_cpu" "$wine_cpu" \
         "$wine_server" "$wine_total" "$wine_others" "$ratio" "$linux_counter, $wine_counter"
     linux_all+=("$linux_cpu") wine_all+=("$wine_total") ratios+=("$ratio")
