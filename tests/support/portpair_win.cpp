@@ -51,7 +51,8 @@ bool openSensorPort(QSerialPort &port, const QString &name)
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
-    if (port.open(QIODevice::WriteOnly))
+    // Read and write: Wine refuses a port opened for writing alone ("Access denied").
+    if (port.open(QIODevice::ReadWrite))
         return true;
     qWarning("cannot open the sensor's port %s: %s", qPrintable(name),
              qPrintable(port.errorString()));
@@ -124,7 +125,9 @@ bool PortPair::write(const QByteArray &bytes)
     // while the line is full let the program read on.
     while (sensor.bytesToWrite() > 0) {
         sensor.clearError();
-        if (!sensor.waitForBytesWritten(10) && sensor.error() != QSerialPort::TimeoutError)
+        if (sensor.waitForBytesWritten(10))
+            continue;
+        if (sensor.error() != QSerialPort::TimeoutError)
             return false;
         if (QCoreApplication::instance())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
