@@ -317,28 +317,14 @@ void SerialControl::frameTick()
 }
 
 // Takes what waits in the system into the buffer, up to its size, without waiting: false once
-// the port is lost. A port with room in its buffer that is ready to read yet gives nothing may
-// have gone: a hung-up line (an adapter pulled out) or one whose other end closed reads
-// end-of-file at once, forever, and some versions of Qt report that nowhere else. A quiet port
-// times out on every system.
+// the port is lost.
 bool SerialControl::readWaiting()
 {
     if (m_lossQueued || !PortOpen())
         return false;
-    if (InBufferCount() < m_port->readBufferSize()) {
-        bool answered = false;
-        {
-            // Whatever the port signals here, the caller or a turn delivers what it took.
-            const QSignalBlocker quiet(m_port);
-            m_port->clearError();
-            answered = m_port->waitForReadyRead(0) || m_port->error() == QSerialPort::TimeoutError;
-        }
-        // Neither bytes nor a time-out: a line that went away answers so, and so does a live
-        // port on Windows while an event of its own is under way. Only the line can tell.
-        if (!answered && isGone()) {
-            queueLoss();
-            return false;
-        }
+    if (InBufferCount() < m_port->readBufferSize() && !answers() && isGone()) {
+        queueLoss();
+        return false;
     }
     m_moreMayWait = InBufferCount() == InBufferSize;
     return true;
@@ -358,13 +344,30 @@ void SerialControl::portError(QSerialPort::SerialPortError error)
     watch();
 }
 
-// Asked to drop what it has to send, which is nothing, as the program never writes, a port that
-// is there does so; one whose line went away (hung up, other end closed, adapter pulled out)
-// cannot, on every system. It changes nothing on the line.
+// Asked without waiting, a port takes what waits or times out. Anything else is a sign that its
+// line may have gone: an error, or nothing at all twice running. A hung-up line (an adapter
+// pulled out) reads end-of-file at once, forever, which some versions of Qt report nowhere else;
+// a live port on Windows answers nothing once while an event of its own is under way.
+bool SerialControl::answers()
+{
+    // Whatever the port signals here, the caller or a turn delivers what it took.
+    const QSignalBlocker quiet(m_port);
+    for (int asked = 0; asked < 2; ++asked) {
+        m_port->clearError();
+        if (m_port->waitForReadyRead(0) || m_port->error() == QSerialPort::TimeoutError)
+            return true;
+        if (m_port->error() != QSerialPort::NoError)
+            return false;
+    }
+    return false;
+}
+
+// Given the line speed it already has, a port that is there takes it; one whose line went away
+// (hung up, other end closed, adapter pulled out) cannot, on every system.
 bool SerialControl::isGone()
 {
     const QSignalBlocker quiet(m_port);
-    return !m_port->clear(QSerialPort::Output);
+    return !m_port->setBaudRate(BaudRate);
 }
 
 // Taken once; the port is closed from the event loop, outside the port's own signals.

@@ -28,7 +28,7 @@
 /// closed) shows it by an error of its own, or, asked whenever the port is read and each time
 /// the event loop wakes while no stream is read, by an answer that is neither bytes nor a
 /// time-out. Either is only a sign: the line itself confirms the loss, as a port that has gone
-/// cannot even drop what it has to send.
+/// cannot take even the line speed it already has.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -109,6 +109,7 @@ private:
     void portReadyRead();
     void askIdlePort();
     void portError(QSerialPort::SerialPortError error);
+    bool answers();
     bool isGone();
     void queueLoss();
     void frameTick();
