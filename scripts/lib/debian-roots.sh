@@ -16,7 +16,7 @@
 
 roots_cache=${THERMOMETER_ROOTS:-/var/cache/thermometer/roots}
 roots_max_days=${THERMOMETER_ROOT_MAX_DAYS:-7}
-# Unset, mmdebstrap's own choice: deb.debian.org with the release's updates and security suites,
+# Unset, mmdebstrap's own choice: Debian's archive with the release's updates and security suites,
 # as a user's system has them.
 roots_mirror=${THERMOMETER_MIRROR:-}
 roots_lib=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
