@@ -5,19 +5,26 @@
 # process and Wine's server together (the server waits and reads for it). Several runs, the two
 # builds alternating; prints each run and the medians.
 #
-# Usage: tests/wine/bed bench/wine-cost.sh BUILD [--runs N] [--seconds S] [--idle]
+# Usage (under the Wine bed: scripts/test-windows --shell, or tests/wine/bed COMMAND):
+#   bench/wine-cost.sh [BUILD] [--runs N] [--seconds S] [--idle]
 #   BUILD: a Linux build configured with -DTHERMOMETER_WINDOWS_PROGRAM_DIR (as for
 #   tst_faults_windows): its tests/thermometer-faults and the Windows build's
-#   thermometer-faults.exe are measured, fed by its tools/sensor_sim/thermometer-sensor.
+#   thermometer-faults.exe are measured, fed by its tools/sensor_sim/thermometer-sensor. Without
+#   it, both are built in Release first, in build-wine-cost/ (Qt for Windows from
+#   THERMOMETER_QT_WINDOWS, default /opt/qt-windows, where scripts/test-windows puts it).
+#   --runs N (default 5), --seconds S measured per run (default 10).
 #   --idle: the port open and nothing arriving, instead of the sensor's stream.
-# Under the Wine bed (tests/wine/bed), which gives it the modem-line library, WINEPATH, an X
-# server, and a /dev without ttyS* (Wine makes each a COM port). Needs xdotool.
+# The bed gives it the modem-line library, WINEPATH, an X server, and a /dev without ttyS*
+# (Wine makes each a COM port). Needs xdotool.
 set -euo pipefail
 trap 'echo "wine-cost: failed at line $LINENO" >&2' ERR
 
-build=${1:?usage: bench/wine-cost.sh BUILD [--runs N] [--seconds S] [--idle]}
-shift
-runs=3
+build=
+if [[ $# -gt 0 && "$1" != --* ]]; then
+    build=$1
+    shift
+fi
+runs=5
 seconds=10
 rate=3840
 while [[ $# -gt 0 ]]; do
@@ -33,6 +40,20 @@ done
 if compgen -G '/dev/ttyS*' >/dev/null || [[ -z "${THERMOMETER_WINE_BED:-}" ]]; then
     echo "wine-cost: run it under tests/wine/bed (a /dev without ttyS*, which Wine makes COM ports)" >&2
     exit 2
+fi
+
+if [[ -z "$build" ]]; then
+    checkout=$(cd "$(dirname "$0")/.." && pwd)
+    qt=${THERMOMETER_QT_WINDOWS:-/opt/qt-windows}
+    build=$checkout/build-wine-cost/linux
+    windows_build=$checkout/build-wine-cost/windows
+    echo "== both builds in Release: $windows_build (Qt $qt), $build" >&2
+    cmake -G Ninja -S "$checkout" -B "$windows_build" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" >/dev/null
+    cmake --build "$windows_build" -j2 --target thermometer-faults >/dev/null
+    cmake -G Ninja -S "$checkout" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+        -DTHERMOMETER_WINDOWS_PROGRAM_DIR="$windows_build" >/dev/null
+    cmake --build "$build" -j2 --target thermometer-faults thermometer-sensor >/dev/null
 fi
 
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
