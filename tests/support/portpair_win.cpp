@@ -121,14 +121,17 @@ bool PortPair::write(const QByteArray &bytes)
         return false;
     if (sensor.write(bytes) != bytes.size())
         return false;
-    // The port hands its bytes to the system later: wait until the system has them all, and
-    // while the line is full let the program read on.
+    // The port hands its bytes to the system later: wait until the system has them all. Only a
+    // line still full after a while runs the event loop, so that a program on this thread reads
+    // on; bytes the line has room for are written without it, as into a pseudo-terminal.
+    int wait = 500;
     while (sensor.bytesToWrite() > 0) {
         sensor.clearError();
-        if (sensor.waitForBytesWritten(10))
+        if (sensor.waitForBytesWritten(wait))
             continue;
         if (sensor.error() != QSerialPort::TimeoutError)
             return false;
+        wait = 10;
         if (QCoreApplication::instance())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
