@@ -52,7 +52,7 @@ if [[ -z "$build" ]]; then
         -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" >/dev/null
     cmake --build "$windows_build" -j2 --target thermometer-faults >/dev/null
     cmake -G Ninja -S "$checkout" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-        -DTHERMOMETER_WINDOWS_PROGRAM_DIR="$windows_build" >/dev/null
+        -DTHERMOMETER_WINDOWS_PROGRAM_DIR="$windows_build/tests" >/dev/null
     cmake --build "$build" -j2 --target thermometer-faults thermometer-sensor >/dev/null
 fi
 

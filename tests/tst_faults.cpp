@@ -229,7 +229,7 @@ void TestFaults::initTestCase()
     QVERIFY2(QFileInfo(Program).isFile(),
              qPrintable(Program
                         + QStringLiteral(": no such program (THERMOMETER_WINDOWS_PROGRAM_DIR "
-                                         "names the Windows build's top directory)")));
+                                         "names the Windows build's tests directory)")));
     QVERIFY2(!WineBed.isEmpty() && QFileInfo(WinePreload).isFile(),
              "run it under tests/wine/bed, which builds the modem-line library");
     m_winePrefix = std::make_unique<QTemporaryDir>();
