@@ -360,13 +360,30 @@ void TestFaults::start(bool unprivileged)
         }
     }
     m_program.setProcessEnvironment(environment);
+    // Under Wine, root without its capabilities is the user to whom the device's permissions
+    // apply. The server opens the ports, so it runs without them too.
+    const QStringList withoutCapabilities {QStringLiteral("--inh-caps=-all"),
+                                           QStringLiteral("--bounding-set=-all")};
+    if (UnderWine) {
+        // Started here, the server writes to a file of its own rather than to the program's
+        // standard error, where it lists all its objects when the line hangs up.
+        QProcess server;
+        server.setProcessEnvironment(wineEnvironment());
+        server.setStandardOutputFile(m_scratch.filePath(QStringLiteral("wineserver.log")),
+                                     QIODevice::Append);
+        server.setStandardErrorFile(m_scratch.filePath(QStringLiteral("wineserver.log")),
+                                    QIODevice::Append);
+        const QStringList persistent {QStringLiteral("wineserver"), QStringLiteral("-p")};
+        if (unprivileged)
+            server.start(QStringLiteral("setpriv"), withoutCapabilities + persistent);
+        else
+            server.start(persistent.first(), persistent.mid(1));
+        // It stays in the background once it serves.
+        QVERIFY(server.waitForFinished(10000) && server.exitCode() == 0);
+    }
     if (UnderWine && unprivileged) {
-        // Root without its capabilities, to whom the device's permissions apply. The server
-        // opens the ports, so it starts anew, without them too.
-        QVERIFY(stopWineServer());
         m_program.start(QStringLiteral("setpriv"),
-                        {QStringLiteral("--inh-caps=-all"), QStringLiteral("--bounding-set=-all"),
-                         Wine, Program});
+                        withoutCapabilities + QStringList {Wine, Program});
     } else if (UnderWine) {
         m_program.start(Wine, {Program});
     } else if (unprivileged) {
