@@ -508,8 +508,9 @@ void TestFaults::faultIsReportedAndEndsWithStatusOne()
     }
     case PortInUse:
         if (UnderWine)
-            QSKIP("Wine lets a second program open a COM port that another holds (measured "
-                  "with Wine 10: both opens succeed), so the port cannot be in use there");
+            QSKIP("Wine lets a second program open a COM port that another holds (Wine 10: two "
+                  "copies of the program both opened it and ran), so a port in use cannot be "
+                  "made there");
         linkPortToPty();
         QVERIFY2(holder.open(QIODevice::ReadOnly), qPrintable(holder.errorString()));
         break;
