@@ -127,73 +127,54 @@ roots_base() {
     echo "== made the $release root in $((SECONDS - started)) s" >&2
 }
 
-# Makes RELEASE's development root (base and the project's packages) unless a current one
-# exists. The caller holds RELEASE's lock. CHECKOUT gives scripts/install-deps.
-roots_dev() {
-    local release=$1 checkout=$2
+# Makes RELEASE's root NAME, the root FROM with the packages of scripts/install-deps' GROUPS,
+# unless a current one exists: newer than FROM and made with this install-deps. The caller holds
+# RELEASE's lock. CHECKOUT gives scripts/install-deps; WHAT names the root in messages.
+# Usage: roots_layer RELEASE CHECKOUT NAME FROM WHAT GROUP...
+roots_layer() {
+    local release=$1 checkout=$2 name=$3 from=$4 what=$5
+    shift 5
     local dir="$roots_cache/$release"
-    roots_base "$release"
     local deps
     deps="install-deps $(sha256sum <"$checkout/scripts/install-deps" | cut -d' ' -f1)"
-    if [[ -d "$dir/dev" && -f "$dir/dev.made" && "$dir/dev.made" -nt "$dir/base.made" ]] \
-        && [[ "$(head -n 1 "$dir/dev.made")" == "$deps" ]]; then
+    if [[ -d "$dir/$name" && -f "$dir/$name.made" && "$dir/$name.made" -nt "$dir/$from.made" ]] \
+        && [[ "$(head -n 1 "$dir/$name.made")" == "$deps" ]]; then
         return 0
     fi
-    echo "== making the $release development root in $dir/dev (apt's output in dev.log)" >&2
+    echo "== making the $release $what in $dir/$name (apt's output in $name.log)" >&2
     local started=$SECONDS
-    roots_remove "$dir/dev.new"
-    cp -a "$dir/base" "$dir/dev.new"
+    roots_remove "$dir/$name.new"
+    cp -a "$dir/$from" "$dir/$name.new"
     # The checkout's own list of packages, passed as a script so that nothing of it stays behind.
     local script
     script=$(cat "$checkout/scripts/install-deps")
     if ! {
-        "$roots_lib/enter-root" "$dir/dev.new" \
-            /bin/bash -c "$script" install-deps build test package \
-            && "$roots_lib/enter-root" "$dir/dev.new" apt-get clean
-    } >"$dir/dev.log" 2>&1; then
-        tail -n 20 "$dir/dev.log" >&2
-        roots_die "could not install the packages into the $release root (see $dir/dev.log)"
+        "$roots_lib/enter-root" "$dir/$name.new" /bin/bash -c "$script" install-deps "$@" \
+            && "$roots_lib/enter-root" "$dir/$name.new" apt-get clean
+    } >"$dir/$name.log" 2>&1; then
+        tail -n 20 "$dir/$name.log" >&2
+        roots_die "could not install the packages into the $release $what (see $dir/$name.log)"
     fi
-    rm -f "$dir/dev.made"
-    roots_remove "$dir/dev"
-    mv "$dir/dev.new" "$dir/dev"
-    printf '%s\nin %d s on %s\n' "$deps" $((SECONDS - started)) "$(date -u)" >"$dir/dev.made"
-    echo "== made the $release development root in $((SECONDS - started)) s" >&2
+    rm -f "$dir/$name.made"
+    roots_remove "$dir/$name"
+    mv "$dir/$name.new" "$dir/$name"
+    printf '%s\nin %d s on %s\n' "$deps" $((SECONDS - started)) "$(date -u)" >"$dir/$name.made"
+    echo "== made the $release $what in $((SECONDS - started)) s" >&2
+}
+
+# Makes RELEASE's development root (base and the packages for building, testing and packaging)
+# unless a current one exists. The caller holds RELEASE's lock. CHECKOUT gives
+# scripts/install-deps.
+roots_dev() {
+    roots_base "$1"
+    roots_layer "$1" "$2" dev base "development root" build test package
 }
 
 # Makes RELEASE's root for the Windows build (dev and install-deps' windows group) unless a
 # current one exists. The caller holds RELEASE's lock. CHECKOUT gives scripts/install-deps.
 roots_windows() {
-    local release=$1 checkout=$2
-    local dir="$roots_cache/$release"
-    roots_dev "$release" "$checkout"
-    local deps
-    deps="install-deps $(sha256sum <"$checkout/scripts/install-deps" | cut -d' ' -f1)"
-    if [[ -d "$dir/windows" && -f "$dir/windows.made" && "$dir/windows.made" -nt "$dir/dev.made" ]] \
-        && [[ "$(head -n 1 "$dir/windows.made")" == "$deps" ]]; then
-        return 0
-    fi
-    echo "== making the $release root for Windows work in $dir/windows (apt's output in" \
-        "windows.log)" >&2
-    local started=$SECONDS
-    roots_remove "$dir/windows.new"
-    cp -a "$dir/dev" "$dir/windows.new"
-    local script
-    script=$(cat "$checkout/scripts/install-deps")
-    if ! {
-        "$roots_lib/enter-root" "$dir/windows.new" \
-            /bin/bash -c "$script" install-deps windows \
-            && "$roots_lib/enter-root" "$dir/windows.new" apt-get clean
-    } >"$dir/windows.log" 2>&1; then
-        tail -n 20 "$dir/windows.log" >&2
-        roots_die "could not install the packages into the $release root for Windows work" \
-            "(see $dir/windows.log)"
-    fi
-    rm -f "$dir/windows.made"
-    roots_remove "$dir/windows"
-    mv "$dir/windows.new" "$dir/windows"
-    printf '%s\nin %d s on %s\n' "$deps" $((SECONDS - started)) "$(date -u)" >"$dir/windows.made"
-    echo "== made the $release root for Windows work in $((SECONDS - started)) s" >&2
+    roots_dev "$1" "$2"
+    roots_layer "$1" "$2" windows dev "root for Windows work" windows
 }
 
 # Empties RELEASE's run directory NAME (test, package): the last such run's changes.
