@@ -457,17 +457,17 @@ void TestFaults::faultIsReportedAndEndsWithStatusOne_data()
     // What an adapter's driver does when it is pulled out.
     QTest::newRow("line hung up mid-stream under a flood") << int(HungUpUnderFlood) << lost;
     QTest::newRow("line hung up while idle") << int(HungUpWhileIdle) << lost;
-    // The system's own words follow: Wine's for a port the system does not have, and for one
-    // the user may not open.
+    // The system's own words follow, to one full stop: Wine's for a port the system does not
+    // have, and for one the user may not open, end with a full stop of their own.
     const QString openFailure
-        = QStringLiteral("Run-time error 1001: Cannot open serial port %1: %2").arg(PortName);
+        = QStringLiteral("Run-time error 1001: Cannot open serial port %1: %2.\n").arg(PortName);
     QTest::newRow("device missing at start-up")
         << int(DeviceMissing)
-        << openFailure.arg(UnderWine ? QStringLiteral("File not found.")
+        << openFailure.arg(UnderWine ? QStringLiteral("File not found")
                                      : QStringLiteral("No such file or directory"));
     QTest::newRow("access denied at start-up")
         << int(AccessDenied)
-        << openFailure.arg(UnderWine ? QStringLiteral("Access denied.")
+        << openFailure.arg(UnderWine ? QStringLiteral("Access denied")
                                      : QStringLiteral("Permission denied"));
     QTest::newRow("port held by another process")
         << int(PortInUse) << QStringLiteral("Another program is using the port");
