@@ -593,8 +593,21 @@ void TestFaults::exitAndCloseBoxEndWithStatusZero()
     QFETCH(int, quietMs);
     linkPortToPty();
     start();
-    const Window window = waitForMainWindow();
-    QVERIFY(!window.id.isEmpty());
+    Window window = waitForMainWindow();
+    if (window.id.isEmpty() && UnderWine) {
+        // Seen twice in some thirty starts on a loaded machine, each after a case that ended
+        // with status 0: Wine showed no window. What the program wrote is kept for the next
+        // look; the case itself is about how the program ends, so it starts once more.
+        qWarning("no window under Wine; starting again. The program wrote: %s",
+                 m_stderr.constData());
+        m_program.kill();
+        m_program.waitForFinished(5000);
+        QVERIFY(stopWineServer());
+        m_stderr.clear();
+        start();
+        window = waitForMainWindow();
+    }
+    QVERIFY2(!window.id.isEmpty(), m_stderr.constData());
     QVERIFY(m_pty->write(QByteArray(100, char(50))));
     if (quietMs > 0) {
         const Window box = waitForWindow(
