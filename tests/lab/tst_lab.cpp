@@ -14,13 +14,16 @@
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTest>
+#include <QVersionNumber>
 
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -33,6 +36,10 @@ constexpr int Rate = 3840;
 constexpr int FloodReadings = 100000;
 // Plain emulation runs the guest several times slower than a PC: waits are generous.
 constexpr int StartMs = 60000;
+// The report for a lock directory the program may not write names that failure alone once the
+// serial control gives each hint only where it follows from what failed; until that change is
+// in, the case says what it saw and is skipped. Set to false when it is.
+constexpr bool LockHintPending = true;
 
 QString run(const QString &program, const QStringList &arguments)
 {
@@ -148,6 +155,7 @@ private slots:
     void readingsAreAllCounted();
     void deliveries_data();
     void deliveries();
+    void unplugAsQtSeesIt();
     void pulledOutIsReportedOnce_data();
     void pulledOutIsReportedOnce();
     void quietIsNotLost_data();
@@ -156,11 +164,13 @@ private slots:
     void breakIsNotAReading();
     void modemLinesOnWhileOpen_data();
     void modemLinesOnWhileOpen();
+    void openFailureHint_data();
+    void openFailureHint();
 
 private:
     QString ask(const QString &request);
     void setAdapterPresent(bool present);
-    void start(const QString &expectedPort);
+    void start(const QString &expectedPort, const QStringList &wrapper = {});
     template<typename Found> Window waitForWindow(Found found, int timeoutMs);
     /// Feeds \a count readings at \a rate (0: as fast as the line takes) and returns the last.
     int feed(const QString &device, int rate, int count, int seed);
@@ -254,13 +264,17 @@ void TestLab::setAdapterPresent(bool present)
     run(QStringLiteral("udevadm"), {QStringLiteral("settle")});
 }
 
-void TestLab::start(const QString &expectedPort)
+void TestLab::start(const QString &expectedPort, const QStringList &wrapper)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_program.setProcessEnvironment(environment);
-    m_program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/thermometer-lab"),
-                    {});
+    const QString program
+        = QCoreApplication::applicationDirPath() + QStringLiteral("/thermometer-lab");
+    if (wrapper.isEmpty())
+        m_program.start(program, {});
+    else
+        m_program.start(wrapper.first(), wrapper.mid(1) << program);
     QVERIFY(m_program.waitForStarted(10000));
     if (expectedPort.isEmpty())
         return;
@@ -326,19 +340,31 @@ void TestLab::portChoice_data()
 {
     QTest::addColumn<bool>("adapter");
     QTest::addColumn<bool>("uart");
+    QTest::addColumn<bool>("udevData"); // udev's database of devices, where Qt finds vendors
     QTest::addColumn<QString>("chosen"); // empty: none found
-    QTest::newRow("adapter and UART") << true << true << Adapter;
-    QTest::newRow("UART alone") << false << true << Uart;
-    QTest::newRow("neither") << false << false << QString();
+    QTest::newRow("adapter and UART") << true << true << true << Adapter;
+    // As in a container, or a system that runs no udev.
+    QTest::newRow("adapter and UART, no udev database") << true << true << false << Adapter;
+    QTest::newRow("UART alone") << false << true << true << Uart;
+    QTest::newRow("neither") << false << false << true << QString();
 }
 
 void TestLab::portChoice()
 {
     QFETCH(bool, adapter);
     QFETCH(bool, uart);
+    QFETCH(bool, udevData);
     QFETCH(QString, chosen);
     setAdapterPresent(adapter);
     QVERIFY(setUartPresent(uart));
+    const QString data = QStringLiteral("/run/udev/data");
+    const QString hidden = QStringLiteral("/run/udev/data.hidden");
+    if (!udevData)
+        QVERIFY(QDir().rename(data, hidden));
+    const auto restore = qScopeGuard([&] {
+        if (!udevData)
+            QDir().rename(hidden, data);
+    });
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         qInfo("QSerialPortInfo: %s (%s): description '%s', manufacturer '%s', serial '%s', "
               "vendor %s, product %s",
@@ -446,6 +472,38 @@ void TestLab::deliveries()
           double(bytes) / std::max(reads, 1));
     QVERIFY(ask(QStringLiteral("fed ") + lineOf(device)).startsWith(QLatin1String("ok 0")));
     QCOMPARE(bytes, qint64(count));
+}
+
+// What QSerialPort itself makes of the adapter pulled out, on the Qt at hand: the program has
+// to learn of the loss from it. Qt 6.4 and 6.11 report an error; Qt 6.5 to 6.10 report none
+// and their read notifier fires without end.
+void TestLab::unplugAsQtSeesIt()
+{
+    QSerialPort port(Adapter);
+    QVERIFY2(port.open(QIODevice::ReadOnly), qPrintable(port.errorString()));
+    QStringList errors;
+    int readyReads = 0;
+    connect(&port, &QSerialPort::errorOccurred, this, [&](QSerialPort::SerialPortError error) {
+        if (error != QSerialPort::NoError && errors.size() < 5)
+            errors.append(QStringLiteral("%1 (%2)").arg(int(error)).arg(port.errorString()));
+        if (error != QSerialPort::NoError)
+            port.close(); // Qt repeats the error as long as the port stays open
+    });
+    connect(&port, &QSerialPort::readyRead, this, [&] { ++readyReads; });
+    QTest::qWait(500);
+    QCOMPARE(ask(QStringLiteral("unplug")), QStringLiteral("ok"));
+    m_adapterPresent = false;
+    const double before = cpuSeconds(::getpid());
+    QTest::qWait(3000);
+    const double used = cpuSeconds(::getpid()) - before;
+    qInfo("Qt %s: errors %s; %d readyRead; %.2f s of CPU in 3 s; waitForReadyRead(0) %s, "
+          "then error %d",
+          qVersion(), qPrintable(errors.join(QStringLiteral(", "))), readyReads, used,
+          port.isOpen() ? (port.waitForReadyRead(0) ? "true" : "false") : "not asked (closed)",
+          int(port.error()));
+    const QVersionNumber qt = QVersionNumber::fromString(QLatin1String(qVersion()));
+    const bool reportsIt = qt < QVersionNumber(6, 5) || qt >= QVersionNumber(6, 11);
+    QCOMPARE(!errors.isEmpty(), reportsIt);
 }
 
 void TestLab::pulledOutIsReportedOnce_data()
@@ -559,6 +617,46 @@ void TestLab::modemLinesOnWhileOpen()
         qInfo("what the adapter was told: %s", qPrintable(lines));
         QCOMPARE(lines, QStringLiteral("ok dtr=1 rts=1"));
     }
+}
+
+void TestLab::openFailureHint_data()
+{
+    QTest::addColumn<bool>("held"); // else the lock directory is read-only
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("busyHint");
+    QTest::newRow("port held by another program")
+        << true << QStringLiteral("Permission error while locking the device") << true;
+    QTest::newRow("lock directory read-only")
+        << false << QStringLiteral("Permission error while creating lock file") << false;
+}
+
+void TestLab::openFailureHint()
+{
+    QFETCH(bool, held);
+    QFETCH(QString, reason);
+    QFETCH(bool, busyHint);
+    QSerialPort holder(Adapter);
+    const QByteArray lockDirectory
+        = QFileInfo(QStringLiteral("/var/lock")).canonicalFilePath().toLocal8Bit();
+    if (held)
+        QVERIFY2(holder.open(QIODevice::ReadOnly), qPrintable(holder.errorString()));
+    else
+        QVERIFY(::chmod(lockDirectory.constData(), 0555) == 0);
+    const auto restore = qScopeGuard([&] { ::chmod(lockDirectory.constData(), 01777); });
+    // Root without its capabilities: the device is its own, the lock directory not writable.
+    start(QString(),
+          held ? QStringList()
+               : QStringList {QStringLiteral("setpriv"), QStringLiteral("--inh-caps=-all"),
+                              QStringLiteral("--bounding-set=-all")});
+    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("Run-time error 1001"), StartMs);
+    const QString report = QString::fromLocal8Bit(m_stderr);
+    QVERIFY2(report.contains(QStringLiteral("Cannot open serial port /dev/ttyUSB0: ") + reason),
+             qPrintable(report));
+    const bool hinted = report.contains(QLatin1String("Another program is using the port"));
+    if (LockHintPending && !busyHint && hinted)
+        QSKIP("the busy-port hint follows a lock file that could not be made (pending: the "
+              "serial control's change)");
+    QCOMPARE(hinted, busyHint);
 }
 
 QTEST_GUILESS_MAIN(TestLab)
