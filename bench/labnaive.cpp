@@ -34,9 +34,9 @@ int main(int argc, char *argv[])
     qint64 count = 0;
     QObject::connect(&port, &QSerialPort::readyRead, &window, [&] {
         for (const char byte : port.readAll()) {
-            temperature->setText(QLocale::c().toString(quint8(byte) / 2.0, 'g',
-                                                       QLocale::FloatingPointShortest)
-                                 + QStringLiteral(" C"));
+            temperature->setText(
+                QLocale::c().toString(quint8(byte) / 2.0, 'g', QLocale::FloatingPointShortest)
+                + QStringLiteral(" C"));
             counter->setText(QString::number(++count));
         }
     });
