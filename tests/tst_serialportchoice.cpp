@@ -73,17 +73,22 @@ void TestSerialPortChoice::linuxTtyClass_data()
     QTest::addColumn<QByteArray>("type"); // null: no type attribute
     QTest::addColumn<bool>("console");
     QTest::addColumn<bool>("uart");
+    QTest::addColumn<bool>("usb"); // a USB serial device by its name alone
 
     QTest::newRow("console on ttyS0")
-        << "ttyS0" << QByteArray("tty0 ttyS0\n") << QByteArray("4\n") << true << true;
+        << "ttyS0" << QByteArray("tty0 ttyS0\n") << QByteArray("4\n") << true << true << false;
     QTest::newRow("console on ttyS10, not ttyS1")
-        << "ttyS1" << QByteArray("ttyS10\n") << QByteArray("4\n") << false << true;
+        << "ttyS1" << QByteArray("ttyS10\n") << QByteArray("4\n") << false << true << false;
     QTest::newRow("no UART") << "ttyS3" << QByteArray("tty0\n") << QByteArray("0\n") << false
-                             << false;
+                             << false << false;
     QTest::newRow("USB adapter, no type attribute")
-        << "ttyUSB0" << QByteArray("ttyUSB0\n") << QByteArray() << true << true;
+        << "ttyUSB0" << QByteArray("ttyUSB0\n") << QByteArray() << true << true << true;
+    QTest::newRow("USB modem-class device")
+        << "ttyACM12" << QByteArray("tty0\n") << QByteArray() << false << true << true;
+    QTest::newRow("a name that only begins like one")
+        << "ttyUSBx" << QByteArray("tty0\n") << QByteArray() << false << true << false;
     QTest::newRow("console unknown")
-        << "ttyS0" << QByteArray() << QByteArray("4\n") << false << true;
+        << "ttyS0" << QByteArray() << QByteArray("4\n") << false << true << false;
 }
 
 void TestSerialPortChoice::linuxTtyClass()
@@ -94,6 +99,7 @@ void TestSerialPortChoice::linuxTtyClass()
     QFETCH(QByteArray, type);
     QFETCH(bool, console);
     QFETCH(bool, uart);
+    QFETCH(bool, usb);
 
     // A stand-in for /sys/class/tty.
     const QTemporaryDir ttyClass;
@@ -110,6 +116,7 @@ void TestSerialPortChoice::linuxTtyClass()
 
     QCOMPARE(consoleTtys(ttyClass.path()).contains(name), console);
     QCOMPARE(hasUart(ttyClass.path(), name), uart);
+    QCOMPARE(isUsbSerialTty(name), usb);
 #else
     QSKIP("sysfs is Linux's");
 #endif

@@ -3,6 +3,7 @@
 #include <QCollator>
 #include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 
 namespace {
@@ -51,6 +52,12 @@ QStringList consoleTtys(const QString &ttyClass)
         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
+bool isUsbSerialTty(const QString &name)
+{
+    static const QRegularExpression usbName(QStringLiteral("^tty(USB|ACM)[0-9]+$"));
+    return usbName.match(name).hasMatch();
+}
+
 bool hasUart(const QString &ttyClass, const QString &name)
 {
     // Serial-core ports exist whether or not a UART answered at boot; type 0 says none did.
@@ -83,6 +90,9 @@ QList<SerialPortDescription> describeSerialPorts()
 #endif
         port.usbAdapter = info.hasVendorIdentifier();
 #ifdef Q_OS_LINUX
+        // Qt has the vendor from udev's database, which a system without udev running (a
+        // container, a small virtual machine) lacks; the kernel's name for the device tells.
+        port.usbAdapter = port.usbAdapter || isUsbSerialTty(port.name);
         // Qt asks the UART itself only of ports straight under the 8250 driver, which newer
         // kernels no longer have; the type attribute tells for every serial-core port.
         port.hasHardware = hasUart(ttyClass, port.name);

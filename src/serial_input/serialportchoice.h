@@ -11,7 +11,7 @@ struct SerialPortDescription
 {
     QString name; ///< as the system numbers it: ttyUSB0, COM3, cu.usbserial-1410
     QString device; ///< what to open: /dev/ttyUSB0, COM3, /dev/cu.usbserial-1410
-    bool usbAdapter = false; ///< a USB serial adapter (the port has a USB vendor identifier)
+    bool usbAdapter = false; ///< a USB serial adapter (a USB vendor identifier, or its Linux name)
     bool hasHardware = true; ///< false for a port with no UART behind it
     bool carriesConsole = false; ///< the system console is written to it
 };
@@ -31,6 +31,10 @@ QList<SerialPortDescription> describeSerialPorts();
 /// The ttys the system console is written to, as \a ttyClass/console/active names them
 /// ("tty0 ttyS0"); \a ttyClass is /sys/class/tty. Empty when the file cannot be read.
 QStringList consoleTtys(const QString &ttyClass);
+
+/// Whether the tty \a name is a USB serial device by the kernel's naming alone: ttyUSB0 (an
+/// adapter's driver, FTDI and the like) or ttyACM0 (a USB modem-class device).
+bool isUsbSerialTty(const QString &name);
 
 /// Whether a UART may be behind the tty \a name: false only when its serial-core "type"
 /// attribute under \a ttyClass reads 0. Ports without the attribute (USB adapters) have one.

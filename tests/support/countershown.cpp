@@ -1,5 +1,6 @@
-// Built only into the test copies of the program (tst_faults and its Wine variant, and the Wine
-// cost script): when the window is closed, standard error gets what the counter box shows. A
+// Built only into the test copies of the program (tst_faults and its Wine variant, the Wine
+// cost script and the lab's): when the window is closed, standard error gets what the counter
+// and temperature boxes show. A
 // test outside the process, or a Windows build run under Wine, can read no widget of the
 // program; this reads the very box a person sees, so a lost or miscounted reading shows.
 
@@ -18,6 +19,8 @@ void printCounterWhenClosed()
             const auto *box = qobject_cast<const QLineEdit *>(widget);
             if (box && box->objectName() == QLatin1String("txtIndex"))
                 std::fprintf(stderr, "counter shown at exit: %s\n", qPrintable(box->text()));
+            if (box && box->objectName() == QLatin1String("txtTemp"))
+                std::fprintf(stderr, "temperature shown at exit: %s\n", qPrintable(box->text()));
         }
         std::fflush(stderr);
     });

@@ -1,5 +1,5 @@
-// thermometer-sensor: a simulated temperature sensor on a pseudo-terminal, for trying and
-// testing the Thermometer program without the hardware.
+// thermometer-sensor: a simulated temperature sensor on a pseudo-terminal, or on a socket that
+// stands for a line, for trying and testing the Thermometer program without the hardware.
 
 #include "devicelink.h"
 #include "options.h"
@@ -65,8 +65,10 @@ std::string describeProfile(const Options &options)
 
 void printStart(const Options &options, const std::string &device)
 {
-    std::string line = "thermometer-sensor: " + options.linkPath + " -> " + device + ", profile "
-        + describeProfile(options) + ", " + describeRate(options);
+    const std::string where
+        = options.socketPath.empty() ? options.linkPath + " -> " + device : "socket " + device;
+    std::string line = "thermometer-sensor: " + where + ", profile " + describeProfile(options)
+        + ", " + describeRate(options);
     if (options.count)
         line += ", " + std::to_string(*options.count) + " readings";
     std::printf("%s\n", line.c_str());
@@ -98,16 +100,29 @@ int main(int argc, char *argv[])
 
     SensorPort port;
     std::string error;
-    if (!port.open(error))
-        return fail(error, ExitFailure);
     DeviceLink link;
-    if (!link.publish(port.deviceName(), options.linkPath, error))
-        return fail(error, ExitUsage);
+    if (options.socketPath.empty()) {
+        if (!port.open(error))
+            return fail(error, ExitFailure);
+        if (!link.publish(port.deviceName(), options.linkPath, error))
+            return fail(error, ExitUsage);
+    } else {
+        // A far end that goes away is an error to report, not a signal that ends us silently.
+        std::signal(SIGPIPE, SIG_IGN);
+        if (!port.connectSocket(options.socketPath, options.telnet, error))
+            return fail(error, ExitFailure);
+    }
     printStart(options, port.deviceName());
 
     Profile profile(options.profile, options.seed, options.steadyDegrees);
     ReadingWriter writer(port, profile, stopRequested, waitMask);
-    if (writer.run(options.rate, options.count) == ReadingWriter::Result::Failed)
+    const ReadingWriter::Result result = writer.run(options.rate, options.count);
+    // What a test beside the line checks the receiver against.
+    if (writer.written() > 0)
+        std::printf("thermometer-sensor: %llu readings written, the last %u (%g degrees)\n",
+                    static_cast<unsigned long long>(writer.written()), writer.last(),
+                    writer.last() / 2.0);
+    if (result == ReadingWriter::Result::Failed)
         return fail(writer.error(), ExitFailure);
     return 0;
 }

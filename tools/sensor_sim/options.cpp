@@ -56,7 +56,11 @@ bool takeValue(const std::string &arg, const std::string &name, int argc, char *
 std::string applyOption(const std::string &name, const std::string &value, Options &options,
                         std::string &profileName)
 {
-    if (name == "--link") {
+    if (name == "--socket") {
+        if (value.empty())
+            return "--socket needs a path";
+        options.socketPath = value;
+    } else if (name == "--link") {
         if (value.empty())
             return "--link needs a path";
         options.linkPath = value;
@@ -121,13 +125,18 @@ ParsedOptions parseOptions(int argc, char *argv[])
     ParsedOptions parsed;
     std::string profileName;
     std::vector<std::string> positional;
-    static const char *const valued[] = {"--link", "--profile", "--rate", "--count", "--seed"};
+    static const char *const valued[]
+        = {"--link", "--socket", "--profile", "--rate", "--count", "--seed"};
 
     for (int i = 1; i < argc && parsed.error.empty(); ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             parsed.help = true;
             return parsed;
+        }
+        if (arg == "--telnet") {
+            parsed.options.telnet = true;
+            continue;
         }
         if (arg.size() < 2 || arg.front() != '-') {
             positional.push_back(arg);
@@ -148,16 +157,23 @@ ParsedOptions parseOptions(int argc, char *argv[])
     }
     if (parsed.error.empty())
         parsed.error = applyProfile(profileName, positional, parsed.options);
-    if (parsed.error.empty() && parsed.options.linkPath.empty())
-        parsed.error = "--link PATH is required";
+    if (parsed.error.empty()
+        && parsed.options.linkPath.empty() == parsed.options.socketPath.empty())
+        parsed.error = "one of --link PATH and --socket PATH is required";
+    if (parsed.error.empty() && parsed.options.telnet && parsed.options.socketPath.empty())
+        parsed.error = "--telnet needs --socket";
     return parsed;
 }
 
 const char *usageText()
 {
-    return "usage: thermometer-sensor --link PATH [PROFILE] [--rate N|max] [--count N] [--seed N]\n"
+    return "usage: thermometer-sensor --link PATH|--socket PATH [--telnet] [PROFILE] [--rate "
+           "N|max]\n"
+           "                          [--count N] [--seed N]\n"
            "  PROFILE: room (default), ramp, steady DEG, spikes; or --profile NAME\n"
            "  --link PATH   where to publish the simulated serial device (a symbolic link)\n"
+           "  --socket PATH write to the Unix socket at PATH, the far end of a line, instead\n"
+           "  --telnet      the socket speaks telnet (0xFF readings go out doubled)\n"
            "  --rate N      readings per second (default 10); max: as fast as the line takes\n"
            "  --count N     stop after N readings (default: run until interrupted)\n"
            "  --seed N      seed for the profile's noise (default 1)\n";

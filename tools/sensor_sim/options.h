@@ -10,6 +10,8 @@
 struct Options
 {
     std::string linkPath;
+    std::string socketPath; // instead of a pseudo-terminal behind linkPath
+    bool telnet = false;
     Profile::Kind profile = Profile::Kind::Room;
     double steadyDegrees = 0.0;
     double rate = 10.0; // readings per second; 0 means as fast as the line takes

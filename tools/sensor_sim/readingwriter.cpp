@@ -82,7 +82,7 @@ ReadingWriter::Result ReadingWriter::writePaced(double rate, std::optional<std::
         if (result != Result::Finished)
             return result;
         const std::uint8_t reading = m_profile.next();
-        result = writeAll(&reading, 1);
+        result = writeReadings(&reading, 1);
         if (result != Result::Finished)
             return result;
         deadline += period;
@@ -107,7 +107,7 @@ ReadingWriter::Result ReadingWriter::writeFlat(std::optional<std::uint64_t> coun
         chunk.resize(size);
         for (std::uint8_t &reading : chunk)
             reading = m_profile.next();
-        result = writeAll(chunk.data(), chunk.size());
+        result = writeReadings(chunk.data(), chunk.size());
         if (result != Result::Finished)
             return result;
         if (count)
@@ -116,7 +116,18 @@ ReadingWriter::Result ReadingWriter::writeFlat(std::optional<std::uint64_t> coun
     return Result::Finished;
 }
 
-ReadingWriter::Result ReadingWriter::writeAll(const std::uint8_t *data, std::size_t size)
+ReadingWriter::Result ReadingWriter::writeReadings(const std::uint8_t *data, std::size_t size)
+{
+    const std::string bytes = m_port.onLine(data, size);
+    const Result result = writeAll(bytes.data(), bytes.size());
+    if (result == Result::Finished && size > 0) {
+        m_written += size;
+        m_last = data[size - 1];
+    }
+    return result;
+}
+
+ReadingWriter::Result ReadingWriter::writeAll(const char *data, std::size_t size)
 {
     while (size > 0) {
         const ssize_t written = ::write(m_port.masterFd(), data, size);
@@ -126,7 +137,7 @@ ReadingWriter::Result ReadingWriter::writeAll(const std::uint8_t *data, std::siz
             continue;
         }
         if (written < 0 && errno != EAGAIN && errno != EINTR) {
-            m_error = std::string("cannot write to the pseudo-terminal: ") + std::strerror(errno);
+            m_error = std::string("cannot write to the line: ") + std::strerror(errno);
             return Result::Failed;
         }
         const Result result = wait(POLLOUT, ClientCheckInterval);

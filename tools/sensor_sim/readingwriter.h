@@ -26,6 +26,9 @@ public:
     Result run(double rate, std::optional<std::uint64_t> count);
 
     const std::string &error() const { return m_error; }
+    std::uint64_t written() const { return m_written; }
+    /// The last reading written; meaningful once written() is above 0.
+    std::uint8_t last() const { return m_last; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -34,7 +37,8 @@ private:
     Result keepClient(bool &waited);
     Result writePaced(double rate, std::optional<std::uint64_t> count);
     Result writeFlat(std::optional<std::uint64_t> count);
-    Result writeAll(const std::uint8_t *data, std::size_t size);
+    Result writeReadings(const std::uint8_t *data, std::size_t size);
+    Result writeAll(const char *data, std::size_t size);
     Result sleepUntil(Clock::time_point deadline);
     Result waitUntilRead();
     Result wait(short events, std::optional<Clock::duration> timeout);
@@ -44,4 +48,6 @@ private:
     const volatile std::sig_atomic_t &m_stopRequested;
     const sigset_t &m_waitMask;
     std::string m_error;
+    std::uint64_t m_written = 0;
+    std::uint8_t m_last = 0;
 };

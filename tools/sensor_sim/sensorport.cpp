@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 SensorPort::~SensorPort()
@@ -40,8 +42,48 @@ bool SensorPort::open(std::string &error)
     return true;
 }
 
+bool SensorPort::connectSocket(const std::string &path, bool telnet, std::string &error)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        error = "socket path too long: " + path;
+        return false;
+    }
+    path.copy(address.sun_path, path.size());
+    m_master = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // A non-blocking connect to a listening Unix socket completes at once or fails.
+    if (m_master < 0
+        || ::connect(m_master, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        error = "cannot connect to " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    m_deviceName = path;
+    m_socket = true;
+    m_telnet = telnet;
+    return true;
+}
+
+std::string SensorPort::onLine(const std::uint8_t *data, std::size_t size) const
+{
+    std::string bytes(reinterpret_cast<const char *>(data), size);
+    if (!m_telnet)
+        return bytes;
+    // Telnet's command byte stands for itself only when doubled.
+    std::string escaped;
+    for (const char byte : bytes) {
+        escaped += byte;
+        if (static_cast<unsigned char>(byte) == 0xFF)
+            escaped += byte;
+    }
+    return escaped;
+}
+
 bool SensorPort::clientHasConfigured() const
 {
+    // Whoever reads the far end of a socket is not ours to see: it is always there.
+    if (m_socket)
+        return true;
     // We keep the slave open ourselves so the device survives between clients, which hides
     // a client's open() from the master. Every serial client sets its line up after opening
     // (ours: raw, 38400 baud), and the pty keeps those settings, so a change to them is a
@@ -60,13 +102,17 @@ bool SensorPort::clientHasConfigured() const
 std::size_t SensorPort::queuedForClient() const
 {
     int queued = 0;
-    if (::ioctl(m_slave, TIOCINQ, &queued) != 0 || queued < 0)
+    // A socket's: what the other end has not taken yet.
+    if (::ioctl(m_socket ? m_master : m_slave, m_socket ? TIOCOUTQ : TIOCINQ, &queued) != 0
+        || queued < 0)
         return 0;
     return static_cast<std::size_t>(queued);
 }
 
 void SensorPort::discardUnread()
 {
+    if (m_socket)
+        return; // what the line took is the line's
     ::tcflush(m_slave, TCIFLUSH);
 }
 

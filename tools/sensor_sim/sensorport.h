@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <termios.h>
 
-/// The simulated sensor's end of a pseudo-terminal. Clients open the slave device as their
-/// serial port; the simulator writes readings into the master.
+/// The simulated sensor's end of a line: the master of a pseudo-terminal whose slave clients
+/// open as their serial port, or a Unix socket whose other end is a line of its own (a virtual
+/// machine's emulated serial port).
 class SensorPort
 {
 public:
@@ -16,6 +18,13 @@ public:
 
     /// Opens the pseudo-terminal; on failure returns false and describes why in error.
     bool open(std::string &error);
+
+    /// Connects to the Unix socket at path instead. With telnet, the other end speaks telnet
+    /// (as a virtual machine's serial line may), so a reading of 0xFF goes out doubled.
+    bool connectSocket(const std::string &path, bool telnet, std::string &error);
+
+    /// The bytes that carry \a size readings at \a data on this line.
+    std::string onLine(const std::uint8_t *data, std::size_t size) const;
 
     int masterFd() const { return m_master; }
     const std::string &deviceName() const { return m_deviceName; }
@@ -33,7 +42,9 @@ public:
     void discardInput();
 
 private:
-    int m_master = -1;
+    int m_master = -1; // or the socket
+    bool m_socket = false;
+    bool m_telnet = false;
     int m_slave = -1;
     std::string m_deviceName;
     termios m_idle {};
