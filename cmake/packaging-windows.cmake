@@ -119,7 +119,7 @@ endif()
 install(DIRECTORY "${_texts}/licenses/" DESTINATION licenses)
 
 set(CPACK_PACKAGE_NAME Thermometer)
-set(CPACK_PACKAGE_VENDOR "The Thermometer developers")
+set(CPACK_PACKAGE_VENDOR "${THERMOMETER_VENDOR}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_FILE_NAME "thermometer-${PROJECT_VERSION}-win64")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Thermometer)
@@ -129,18 +129,17 @@ set(CPACK_RESOURCE_FILE_LICENSE "${_texts}/LICENSE.txt")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR NSIS ZIP)
 
-# The installer: Program Files (the 64-bit one), a Start menu entry, an uninstaller that
-# Windows lists, and the licence page. The Start menu entry runs bin\thermometer.exe.
-set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# The installer, from cmake/NSIS.template.in: for everyone or for the current user alone, a
+# Start menu entry running bin\thermometer.exe, an uninstaller that Windows lists with the
+# program's version, publisher, icon and size, and the licence page.
+set(CPACK_MODULE_PATH "${CMAKE_CURRENT_LIST_DIR}")
 set(CPACK_NSIS_DISPLAY_NAME Thermometer)
 set(CPACK_NSIS_PACKAGE_NAME Thermometer)
-set(CPACK_PACKAGE_EXECUTABLES thermometer Thermometer)
-set(CPACK_NSIS_EXECUTABLES_DIRECTORY ${CMAKE_INSTALL_BINDIR})
-set(CPACK_NSIS_INSTALLED_ICON_NAME "${CMAKE_INSTALL_BINDIR}\\\\thermometer.exe")
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
-# A 64-bit installer for a 64-bit program: it writes to the system's own registry view, and it
-# runs where no 32-bit subsystem is installed.
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_UNINSTALL_NAME Uninstall)
+set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
+# Written unescaped into CPackConfig.cmake, where a single backslash would start an escape.
+set(CPACK_THERMOMETER_PROGRAM "${CMAKE_INSTALL_BINDIR}\\\\thermometer.exe")
+set(CPACK_THERMOMETER_ICON "${THERMOMETER_ICO}")
+set(CPACK_THERMOMETER_COPYRIGHT "${THERMOMETER_COPYRIGHT}")
 
 include(CPack)

@@ -1,7 +1,7 @@
 # The Debian package: cpack -G DEB in a build directory (scripts/package does it all).
 
 set(CPACK_PACKAGE_NAME thermometer)
-set(CPACK_PACKAGE_VENDOR "The Thermometer developers")
+set(CPACK_PACKAGE_VENDOR "${THERMOMETER_VENDOR}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
     "Thermometer shows a temperature sensor attached to the first serial port: the latest\n"
