@@ -217,15 +217,19 @@ run_program() {
     WINEQT_FORCE_STDERR_LOGGING=1 wine "$dir/bin/thermometer.exe" -style "$style" >"$log" 2>&1 &
     pids+=($!)
     window=
-    for _ in $(seq 300); do
+    # The first window in a new prefix, on a machine new to Wine, takes far longer than any
+    # later one (Wine's caches, the DLLs read from disk): up to four minutes, and said how long.
+    local waited=$SECONDS
+    for _ in $(seq 2400); do
         window=$(xdotool search --onlyvisible --name '^Thermometer$' 2>/dev/null | head -n 1) \
             || true
         [[ -n "$window" ]] && break
         sleep 0.1
     done
     if [[ -z "$window" ]]; then
-        fail_on "the program showed no window: $(tr -d '\r' <"$log")"
+        fail_on "the program showed no window in $((SECONDS - waited)) s: $(tr -d '\r' <"$log")"
     else
+        echo "the program showed its window after $((SECONDS - waited)) s"
         sleep 1
         local before after started
         before=$(dark "$style-before")
