@@ -2,33 +2,33 @@
 
 #include "serial_input/serialportchoice.h"
 
-#include <QBasicTimer>
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
 
-#include <chrono>
+#include <atomic>
 #include <functional>
+#include <future>
+#include <memory>
+#include <vector>
 
-/// The serial communications control: a port with stored settings (38400 bit/s, 8N1, a
-/// 1024-byte receive buffer), the properties the window sets and reads, and one notification,
-/// OnComm, whose CommEvent code says what happened.
+class QThread;
+
+/// The serial communications control: a port with stored settings (38400 bit/s, 8N1), the
+/// properties the window sets and reads, and one notification, OnComm, whose CommEvent code says
+/// what happened.
 ///
-/// Every byte is its own receive event: OnComm once per byte, in order, none merged or dropped,
-/// in turns of at most half a millisecond so that clicks and repaints interleave with a flood.
-/// Bytes after a quiet spell are delivered as they come. While bytes keep coming, a few
-/// milliseconds apart or less, the port is read once a display frame instead: between reads the
-/// port holds its buffer full, so it takes nothing more from the system and stops waking the
-/// program. A full buffer waits in the system
-/// and holds back the sender. Bytes left in the buffer by a read of Input outside an event get
-/// events of their own.
+/// A thread of the control's own reads the port, blocking, and takes what the system has
+/// received at least once a display frame while bytes come, whatever the window's thread is
+/// doing. It keeps the bytes in a receive buffer of InBufferSize bytes; past that it stops
+/// reading until the window has taken some, and the system holds what comes meanwhile. The
+/// window's thread is told at most once per take, and delivers one OnComm per byte, in order,
+/// in turns short enough that clicks and repaints come between them. Delivered ends each turn:
+/// what its readings changed may be shown. A take while bytes trickle is one turn.
 ///
 /// A port that goes away (an adapter pulled out hangs its line up; a line whose other end
-/// closed) shows it by an error of its own, or, asked whenever the port is read and each time
-/// the event loop wakes while no stream is read, by an answer that is neither bytes nor a
-/// time-out. Either is only a sign: the line itself confirms the loss, as a port that has gone
-/// cannot take even the line speed it already has.
+/// closed) is reported once by Lost, with the port closed. A quiet port is never a lost one.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -51,9 +51,10 @@ public:
     };
 
     static constexpr qint32 BaudRate = 38400;
-    static constexpr qint64 InBufferSize = 1024;
-    static constexpr qint64 OutBufferSize = 512;
-    /// While bytes keep coming the port is read on this clock, about a display frame.
+    /// Bytes the control holds for the window: at 3840 readings a second, four and a half
+    /// minutes of a window that does not run.
+    static constexpr qint64 InBufferSize = qint64(1) << 20;
+    /// While bytes come, the port is read about once a display frame.
     static constexpr int FrameMilliseconds = 16;
 
     /// The system's serial ports, of which the first stands for CommPort 1 when no device is
@@ -73,7 +74,7 @@ public:
     qint16 SThreshold() const { return m_sThreshold; }
     void setSThreshold(qint16 threshold);
 
-    bool PortOpen() const;
+    bool PortOpen() const { return m_reader != nullptr; }
     /// Opening raises RuntimeError with the device and the system's reason; closing a closed
     /// port does nothing.
     void setPortOpen(bool open);
@@ -93,50 +94,53 @@ public:
 
 signals:
     void OnComm();
+    /// A turn of receive events is over: the window shows what they changed.
+    void Delivered();
     /// The open port went away (device unplugged, other end closed). The port is closed
     /// already; no further event follows.
     void Lost();
 
-protected:
-    bool event(QEvent *event) override;
-    void timerEvent(QTimerEvent *event) override;
-
 private:
-    /// How a turn of receive events ended.
-    enum class TurnEnd { Drained, TimeUp, Stalled, Closed };
+    struct Opening
+    {
+        QSerialPort::SerialPortError error = QSerialPort::NoError;
+        QString reason;
+    };
 
     QString deviceToOpen();
-    void portReadyRead();
-    void askIdlePort();
-    void portError(QSerialPort::SerialPortError error);
-    bool answers();
-    bool isGone();
-    void queueLoss();
-    void frameTick();
-    bool readWaiting();
-    void watch();
-    TurnEnd deliver();
-    void afterTurn(TurnEnd end);
-    void queueTurn();
+    void readPort(const QString &device, std::promise<Opening> &opened);
+    void readUntilStopped(QSerialPort &port);
+    bool hand(const QByteArray &bytes);
+    void queueDelivery();
+    void deliver();
     void closePort();
 
     const QString m_firstPortDevice;
     const PortList m_systemPorts;
     /// The device chosen for CommPort 1 when the build pinned none.
     QString m_chosenDevice;
-    QSerialPort *const m_port;
     qint16 m_commPort = 1;
     qint16 m_rThreshold = 0;
     qint16 m_sThreshold = 0;
     qint16 m_commEvent = 0;
-    /// Runs while bytes keep coming: the port is read on its ticks.
-    QBasicTimer m_frameClock;
-    bool m_turnQueued = false;
-    bool m_delivering = false; ///< in a turn of receive events
-    bool m_inPortSignal = false; ///< in the port's own readyRead
-    bool m_closeDeferred = false; ///< closed, but the port itself closes once its signal is over
-    bool m_lossQueued = false;
-    bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
-    /// When bytes last came with the port watched.
-    std::chrono::steady_clock::time_point m_lastArrival;
+
+    /// The receive buffer, a ring: the reader fills it at m_head, the window takes from m_tail,
+    /// and m_count, the bytes in it, hands them over between the two threads.
+    std::vector<char> m_buffer;
+    qint64 m_head = 0;
+    qint64 m_tail = 0;
+    std::atomic<qint64> m_count {0};
+    /// Bytes taken by Input() since the port opened: a handler that takes none is not asked again.
+    quint64 m_taken = 0;
+
+    std::unique_ptr<QThread> m_reader;
+    std::atomic<bool> m_stopping {false};
+    std::atomic<bool> m_lineLost {false};
+    std::atomic<bool> m_deliveryQueued {false};
+    bool m_delivering = false;
 };
+
+/// What the window reports when \a device cannot be opened: the system's \a reason, and a hint
+/// where what failed tells the user what to do.
+QString openFailureText(const QString &device, QSerialPort::SerialPortError error,
+                        const QString &reason);
