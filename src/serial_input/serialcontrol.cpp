@@ -1,133 +1,49 @@
 #include "serial_input/serialcontrol.h"
 
 #include "main_window/runtimeerror.h"
+#include "serial_input/openfailuretext.h"
 
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QScopedValueRollback>
 #include <QThread>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
-
+#include <numeric>
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <termios.h>
 #endif
 
 namespace {
-
-// A wait for bytes ends after this even on a quiet port, so that the reader sees a close: it
-// wakes ten times a second while nothing comes.
+// A wait for bytes ends after this on a quiet port, so that the reader sees a close.
 constexpr int WaitMilliseconds = 100;
-
-// A take of this much or more is a flood, or a backlog in the system: the reader reads on at once
-// instead of letting the rest of the frame go by. The sensor's line brings 64 bytes a frame.
+// A take this large (the sensor's line brings 64 bytes a frame) is a flood: read on at once.
 constexpr qint64 FloodTake = 1024;
-
-// How long one turn of receive events may hold the window's thread before clicks and repaints get
-// theirs; the clock is read every few readings, as reading it costs more than some readings.
+// How long a turn of receive events may hold the window's thread before clicks and repaints.
 constexpr auto TurnLength = std::chrono::milliseconds(2);
-constexpr int ReadingsBetweenClockReads = 16;
 
 // Every byte value once: Input() hands out one of these, so a reading allocates nothing.
-constexpr std::array<char, 256> everyByte()
-{
+const auto EveryByte = [] {
     std::array<char, 256> bytes {};
-    for (int value = 0; value < 256; ++value)
-        bytes[size_t(value)] = char(value);
+    std::iota(bytes.begin(), bytes.end(), char(0));
     return bytes;
-}
-constexpr std::array<char, 256> EveryByte = everyByte();
+}();
 
 #ifdef Q_OS_UNIX
 // A break or a garbled byte would otherwise come through as a NUL, a reading of 0 degrees: the
-// system drops them instead. A true NUL byte still comes through. QSerialPort has no setting for
-// this, so it is set on its open descriptor. The system's reason when that fails, else empty.
+// system drops them instead. QSerialPort has no setting for this. Empty, or the system's reason.
 QString ignoreLineErrors(QSerialPort &port)
 {
     termios mode {};
     if (tcgetattr(int(port.handle()), &mode) != 0)
         return qt_error_string(errno);
     mode.c_iflag |= IGNBRK | IGNPAR;
-    if (tcsetattr(int(port.handle()), TCSANOW, &mode) != 0)
-        return qt_error_string(errno);
-    return {};
+    return tcsetattr(int(port.handle()), TCSANOW, &mode) == 0 ? QString() : qt_error_string(errno);
 }
 #endif
-
 } // namespace
-
-QString openFailureText(const QString &device, QSerialPort::SerialPortError error,
-                        const QString &reason)
-{
-    // Windows' own texts end with a full stop of their own ("Invalid function."): one is enough.
-    QString sentence = reason.trimmed();
-    while (sentence.endsWith(QLatin1Char('.')))
-        sentence.chop(1);
-    const QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, sentence);
-    if (error != QSerialPort::PermissionError)
-        return text;
-    const QString inUse = QStringLiteral("\nAnother program is using the port; close it and start "
-                                         "Thermometer again.");
-#ifdef Q_OS_UNIX
-    // Serial devices belong to a group; a user outside it may not open them at all.
-    const QFileInfo info(device);
-    if (!info.isReadable() || !info.isWritable())
-        return text
-            + QStringLiteral("\nYour user may not use serial ports: add it to the 'dialout' "
-                             "group (sudo adduser $USER dialout) and log in again.");
-    // Qt gives one error for a device another program has locked and for a lock file it could
-    // not create (a lock directory it may not write): only its reason tells them apart.
-    if (reason.contains(QLatin1String("locking the device")))
-        return text + inUse;
-    return text;
-#else
-    // Windows opens a serial port for one program at a time.
-    return text + inUse;
-#endif
-}
-
-SerialControl::SerialControl(const QString &firstPortDevice, QObject *parent, PortList systemPorts)
-    : QObject(parent)
-    , m_firstPortDevice(firstPortDevice)
-    , m_systemPorts(std::move(systemPorts))
-{
-}
-
-SerialControl::~SerialControl()
-{
-    closePort();
-}
-
-void SerialControl::setCommPort(qint16 port)
-{
-    if (port < 1)
-        throw RuntimeError(RuntimeError::InvalidPortNumber,
-                           QStringLiteral("Invalid serial port number %1.").arg(port));
-    if (PortOpen())
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           QStringLiteral("The port number cannot change while the port is open."));
-    m_commPort = port;
-}
-
-void SerialControl::setRThreshold(qint16 threshold)
-{
-    if (threshold < 0)
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           QStringLiteral("Invalid receive threshold %1.").arg(threshold));
-    m_rThreshold = threshold;
-}
-
-void SerialControl::setSThreshold(qint16 threshold)
-{
-    if (threshold < 0)
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           QStringLiteral("Invalid send threshold %1.").arg(threshold));
-    m_sThreshold = threshold;
-}
 
 QString SerialControl::deviceName() const
 {
@@ -153,16 +69,12 @@ QString SerialControl::deviceToOpen()
 
 void SerialControl::setPortOpen(bool open)
 {
-    if (!open) {
-        closePort();
-        return;
-    }
+    if (!open)
+        return closePort();
     if (PortOpen())
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           QStringLiteral("Serial port %1 is already open.").arg(deviceName()));
+        return;
     const QString device = deviceToOpen();
-    // Every page of the buffer is touched now, so that what the program holds stays the same
-    // however full the buffer gets.
+    // Every page touched now: what the program holds stays the same however full it gets.
     m_buffer.assign(size_t(InBufferSize), 0);
     std::promise<Opening> opened;
     std::future<Opening> opening = opened.get_future();
@@ -170,13 +82,10 @@ void SerialControl::setPortOpen(bool open)
         [this, device, opened = std::move(opened)]() mutable { readPort(device, opened); }));
     m_reader->setObjectName(QStringLiteral("Comm1 reader"));
     m_reader->start();
-    const Opening outcome = opening.get();
-    if (outcome.error != QSerialPort::NoError) {
+    if (const auto [error, reason] = opening.get(); error != QSerialPort::NoError) {
         closePort();
-        throw RuntimeError(RuntimeError::PortOpenFailed,
-                           openFailureText(device, outcome.error, outcome.reason));
+        throw RuntimeError(RuntimeError::PortOpenFailed, openFailureText(device, error, reason));
     }
-    // Bytes that came before the port opened are announced as soon as the event loop runs.
 }
 
 QByteArray SerialControl::Input()
@@ -193,50 +102,27 @@ QByteArray SerialControl::Input()
     return QByteArray::fromRawData(&EveryByte[byte], 1);
 }
 
-qint64 SerialControl::InBufferCount() const
-{
-    return PortOpen() ? m_count.load(std::memory_order_acquire) : 0;
-}
-
-void SerialControl::raiseOnComm(qint16 code)
-{
-    m_commEvent = code;
-    emit OnComm();
-}
-
-// On the reader's thread, for as long as the port is open.
+// The reader's thread while the port is open: blocking reads, as QSerialPort documents them.
 void SerialControl::readPort(const QString &device, std::promise<Opening> &opened)
 {
     QSerialPort port(device);
-    // Set before opening, so the port never runs at another speed and a device that refuses a
-    // setting fails to open rather than delivering wrong readings.
+    // Set before opening: a device that refuses a setting fails to open, not to read right.
     port.setBaudRate(BaudRate);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!port.open(QIODevice::ReadOnly)) {
-        opened.set_value({port.error(), port.errorString()});
-        return;
-    }
+    if (!port.open(QIODevice::ReadOnly))
+        return opened.set_value({port.error(), port.errorString()});
 #ifdef Q_OS_UNIX
-    if (const QString reason = ignoreLineErrors(port); !reason.isEmpty()) {
-        opened.set_value({QSerialPort::UnknownError, reason});
-        return;
-    }
+    if (const QString reason = ignoreLineErrors(port); !reason.isEmpty())
+        return opened.set_value({QSerialPort::UnknownError, reason});
 #endif
-    // Many sensors on boards with their own USB send nothing until DTR is on, and QSerialPort
-    // leaves the lines as it found them on some systems. A line with no modem lines (a
-    // pseudo-terminal) refuses both, which changes nothing.
+    // Many sensors send nothing until DTR is on, and some systems leave the lines as they were.
+    // A line without modem lines (a pty) refuses; that changes nothing.
     port.setDataTerminalReady(true);
     port.setRequestToSend(true);
-    opened.set_value({});
-    readUntilStopped(port);
-}
-
-// Blocking reads, as QSerialPort documents them for a thread of its own.
-void SerialControl::readUntilStopped(QSerialPort &port)
-{
+    opened.set_value({QSerialPort::NoError, QString()});
     while (!m_stopping) {
         port.clearError();
         const QDeadlineTimer timeUp(WaitMilliseconds);
@@ -245,39 +131,35 @@ void SerialControl::readUntilStopped(QSerialPort &port)
             const QByteArray bytes = port.readAll();
             if (!hand(bytes))
                 return;
-            // What comes next waits in the system until the frame is over: a trickle of bytes
-            // wakes the reader once a frame, not once a byte.
+            // A trickle of bytes wakes the reader once a frame, not once a byte.
             if (bytes.size() < FloodTake)
                 QThread::msleep(ulong(frameEnd.remainingTime()));
             continue;
         }
-        // The wait ends with bytes, an error or its time-out. Qt 6.5 to 6.10 also end it at once
-        // with no error when the line has hung up (end of file), and Qt on Windows ends it with no
-        // error once its time is up: only a wait cut short, or an error, is a line gone.
+        // A wait ends with bytes, an error or its time-out. Qt 6.5 to 6.10 also end it at once
+        // with no error on a hung-up line (end of file), and Qt on Windows with no error once its
+        // time is up: an error, or a wait cut short, is the line gone.
         if (port.error() == QSerialPort::TimeoutError
             || (port.error() == QSerialPort::NoError && timeUp.hasExpired()))
             continue;
         m_lineLost = true;
-        queueDelivery();
-        return;
+        return queueDelivery();
     }
 }
 
-// On the reader's thread: puts \a bytes into the buffer behind those already there. While the
-// buffer is full the reader reads no more, and the system holds what comes. False once the port
-// is being closed.
+// On the reader's thread: \a bytes go in behind those in the buffer. While it is full the reader
+// reads no more and the system holds what comes. False once the port is being closed.
 bool SerialControl::hand(const QByteArray &bytes)
 {
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 room = InBufferSize - m_count.load(std::memory_order_acquire);
-        if (room == 0) {
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 size
+            = std::min(InBufferSize - m_count.load(std::memory_order_acquire), bytes.size() - done);
+        if (size == 0) {
             QThread::msleep(FrameMilliseconds);
             if (m_stopping)
                 return false;
             continue;
         }
-        const qint64 size = std::min(room, bytes.size() - done);
         const qint64 first = std::min(size, InBufferSize - m_head);
         std::memcpy(m_buffer.data() + m_head, bytes.constData() + done, size_t(first));
         std::memcpy(m_buffer.data(), bytes.constData() + done + first, size_t(size - first));
@@ -307,14 +189,12 @@ void SerialControl::deliver()
         emit Lost();
         return;
     }
-    // Without a threshold there are no receive events: the bytes wait in the buffer, and then in
-    // the system.
+    // Without a threshold there are no receive events: the bytes wait.
     if (m_rThreshold < 1)
         return;
     const QScopedValueRollback<bool> delivering(m_delivering, true);
     const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
-    int untilClockRead = ReadingsBetweenClockReads;
-    while (InBufferCount() >= m_rThreshold) {
+    for (int reading = 1; InBufferCount() >= m_rThreshold; ++reading) {
         const quint64 taken = m_taken;
         raiseOnComm(ReceiveEvent);
         if (!PortOpen())
@@ -322,20 +202,16 @@ void SerialControl::deliver()
         // A handler that takes nothing is asked again when more bytes come, not in a busy loop.
         if (m_taken == taken)
             break;
-        if (--untilClockRead > 0)
-            continue;
-        untilClockRead = ReadingsBetweenClockReads;
-        const auto now = std::chrono::steady_clock::now();
-        if (now < turnEnd)
-            continue;
-        // A backlog: the rest comes after clicks and repaints.
-        queueDelivery();
-        break;
+        // The clock is read every few readings: reading it costs more than some readings.
+        if (reading % 16 == 0 && std::chrono::steady_clock::now() >= turnEnd) {
+            queueDelivery(); // the rest after clicks and repaints
+            break;
+        }
     }
     emit Delivered();
 }
 
-// The reader ends within a wait, and the port closes with it.
+// The reader ends within a wait, and closes the port.
 void SerialControl::closePort()
 {
     if (!m_reader)
@@ -346,6 +222,5 @@ void SerialControl::closePort()
     m_stopping = false;
     m_lineLost = false;
     m_count = 0;
-    m_head = 0;
-    m_tail = 0;
+    m_head = m_tail = 0;
 }

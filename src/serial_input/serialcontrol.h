@@ -1,34 +1,27 @@
 #pragma once
 
 #include "serial_input/serialportchoice.h"
-
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
-
+#include <QThread>
 #include <atomic>
 #include <functional>
 #include <future>
 #include <memory>
+#include <utility>
 #include <vector>
 
-class QThread;
-
 /// The serial communications control: a port with stored settings (38400 bit/s, 8N1), the
-/// properties the window sets and reads, and one notification, OnComm, whose CommEvent code says
-/// what happened.
+/// properties the window sets and reads, and OnComm, whose CommEvent code says what happened.
 ///
-/// A thread of the control's own reads the port, blocking, and takes what the system has
-/// received at least once a display frame while bytes come, whatever the window's thread is
-/// doing. It keeps the bytes in a receive buffer of InBufferSize bytes; past that it stops
-/// reading until the window has taken some, and the system holds what comes meanwhile. The
-/// window's thread is told at most once per take, and delivers one OnComm per byte, in order,
-/// in turns short enough that clicks and repaints come between them. Delivered ends each turn:
-/// what its readings changed may be shown. A take while bytes trickle is one turn.
-///
-/// A port that goes away (an adapter pulled out hangs its line up; a line whose other end
-/// closed) is reported once by Lost, with the port closed. A quiet port is never a lost one.
+/// A thread of its own reads the port, blocking, and takes what the system has received at least
+/// once a display frame while bytes come, whatever the window's thread is doing, into a receive
+/// buffer of InBufferSize bytes; while that is full it reads no more, and the system holds what
+/// comes. The window's thread is told once per take and delivers one OnComm per byte, in order,
+/// in turns short enough that clicks and repaints come between them; Delivered ends each turn.
+/// A port that goes away (an adapter pulled out, the other end closed) is reported once by Lost.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -51,65 +44,57 @@ public:
     };
 
     static constexpr qint32 BaudRate = 38400;
-    /// Bytes the control holds for the window: at 3840 readings a second, four and a half
-    /// minutes of a window that does not run.
+    /// At 3840 readings a second, four and a half minutes of a window that does not run.
     static constexpr qint64 InBufferSize = qint64(1) << 20;
     /// While bytes come, the port is read about once a display frame.
     static constexpr int FrameMilliseconds = 16;
 
-    /// The system's serial ports, of which the first stands for CommPort 1 when no device is
-    /// pinned.
+    /// The system's serial ports: the first stands for CommPort 1 when no device is pinned.
     using PortList = std::function<QList<SerialPortDescription>()>;
-
     /// \a firstPortDevice is the device that CommPort 1 stands for ("/dev/ttyUSB0", a pty, ...);
     /// when it is empty, CommPort 1 is the first of \a systemPorts, chosen when the port opens.
     explicit SerialControl(const QString &firstPortDevice, QObject *parent = nullptr,
-                           PortList systemPorts = describeSerialPorts);
-    ~SerialControl() override;
-
-    qint16 CommPort() const { return m_commPort; }
-    void setCommPort(qint16 port);
-    qint16 RThreshold() const { return m_rThreshold; }
-    void setRThreshold(qint16 threshold);
-    qint16 SThreshold() const { return m_sThreshold; }
-    void setSThreshold(qint16 threshold);
-
+                           PortList systemPorts = describeSerialPorts)
+        : QObject(parent)
+        , m_firstPortDevice(firstPortDevice)
+        , m_systemPorts(std::move(systemPorts))
+    {
+    }
+    ~SerialControl() override { closePort(); }
+    /// Only CommPort 1 has a device; another fails to open.
+    void setCommPort(qint16 port) { m_commPort = port; }
+    void setRThreshold(qint16 threshold) { m_rThreshold = threshold; }
+    void setSThreshold(qint16 threshold) { m_sThreshold = threshold; }
     bool PortOpen() const { return m_reader != nullptr; }
-    /// Opening raises RuntimeError with the device and the system's reason; closing a closed
-    /// port does nothing.
+    /// Opening raises RuntimeError with the device and the system's reason; an open port stays.
     void setPortOpen(bool open);
-
     /// The code of the event being reported by OnComm.
     qint16 CommEvent() const { return m_commEvent; }
     /// Takes at most one byte from the receive buffer; empty when nothing waits.
     QByteArray Input();
     /// Bytes in the receive buffer.
-    qint64 InBufferCount() const;
-
+    qint64 InBufferCount() const { return PortOpen() ? m_count.load() : 0; }
     /// The device of the current CommPort, empty when no device stands for it (yet).
     QString deviceName() const;
-
     /// Reports an event to the window now: sets CommEvent and emits OnComm.
-    void raiseOnComm(qint16 code);
+    void raiseOnComm(qint16 code)
+    {
+        m_commEvent = code;
+        emit OnComm();
+    }
 
 signals:
     void OnComm();
     /// A turn of receive events is over: the window shows what they changed.
     void Delivered();
-    /// The open port went away (device unplugged, other end closed). The port is closed
-    /// already; no further event follows.
+    /// The open port went away. It is closed already; no further event follows.
     void Lost();
 
 private:
-    struct Opening
-    {
-        QSerialPort::SerialPortError error = QSerialPort::NoError;
-        QString reason;
-    };
+    using Opening = std::pair<QSerialPort::SerialPortError, QString>;
 
     QString deviceToOpen();
     void readPort(const QString &device, std::promise<Opening> &opened);
-    void readUntilStopped(QSerialPort &port);
     bool hand(const QByteArray &bytes);
     void queueDelivery();
     void deliver();
@@ -117,30 +102,22 @@ private:
 
     const QString m_firstPortDevice;
     const PortList m_systemPorts;
-    /// The device chosen for CommPort 1 when the build pinned none.
-    QString m_chosenDevice;
+    QString m_chosenDevice; ///< for CommPort 1 when the build pinned none
     qint16 m_commPort = 1;
     qint16 m_rThreshold = 0;
     qint16 m_sThreshold = 0;
     qint16 m_commEvent = 0;
-
     /// The receive buffer, a ring: the reader fills it at m_head, the window takes from m_tail,
-    /// and m_count, the bytes in it, hands them over between the two threads.
+    /// and m_count hands the bytes over between the two threads.
     std::vector<char> m_buffer;
     qint64 m_head = 0;
     qint64 m_tail = 0;
     std::atomic<qint64> m_count {0};
-    /// Bytes taken by Input() since the port opened: a handler that takes none is not asked again.
+    /// Bytes taken by Input(): a handler that takes none is not asked again.
     quint64 m_taken = 0;
-
     std::unique_ptr<QThread> m_reader;
     std::atomic<bool> m_stopping {false};
     std::atomic<bool> m_lineLost {false};
     std::atomic<bool> m_deliveryQueued {false};
     bool m_delivering = false;
 };
-
-/// What the window reports when \a device cannot be opened: the system's \a reason, and a hint
-/// where what failed tells the user what to do.
-QString openFailureText(const QString &device, QSerialPort::SerialPortError error,
-                        const QString &reason);
