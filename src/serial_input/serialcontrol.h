@@ -46,8 +46,8 @@ public:
     static constexpr qint32 BaudRate = 38400;
     /// At 3840 readings a second, four and a half minutes of a window that does not run.
     static constexpr qint64 InBufferSize = qint64(1) << 20;
-    /// While bytes come, the port is read about once a display frame.
-    static constexpr int FrameMilliseconds = 16;
+    /// While bytes come, the port is read at most once a 60 Hz display frame.
+    static constexpr int FrameMilliseconds = 17;
 
     /// The system's serial ports: the first stands for CommPort 1 when no device is pinned.
     using PortList = std::function<QList<SerialPortDescription>()>;
