@@ -21,6 +21,8 @@
 #endif
 #ifdef Q_OS_WIN
 #include <windows.h>
+// After windows.h, which it needs.
+#include <ntddser.h>
 #endif
 
 namespace {
@@ -50,6 +52,7 @@ private slots:
     void cleanup();
 
     void opensWithTheStoredLineSettings();
+    void dtrAndRtsAreOnWhileThePortIsOpen();
     void deliversEveryByteInItsOwnEvent_data();
     void deliversEveryByteInItsOwnEvent();
     void aHandlerThatReadsNothingIsNotCalledAgainAndAgain();
@@ -129,6 +132,31 @@ void TestSerialControl::opensWithTheStoredLineSettings()
     QCOMPARE(poll(&written, 1, 100), 0);
 #else
     QSKIP("the line's settings are read from a pseudo-terminal's other end, which only Unix has");
+#endif
+}
+
+// Many sensors send nothing until DTR is on. Read through a handle of the test's own on the
+// program's port, which only Wine's bed allows and where the modem-line library keeps the lines.
+void TestSerialControl::dtrAndRtsAreOnWhileThePortIsOpen()
+{
+#ifdef Q_OS_WIN
+    if (!underWine())
+        QSKIP("Windows opens a serial port once: its modem lines are read under Wine's bed only");
+    openControl();
+    const std::wstring name = (QStringLiteral("\\\\.\\") + m_line->deviceName()).toStdWString();
+    const HANDLE port
+        = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    QVERIFY(port != INVALID_HANDLE_VALUE);
+    ULONG lines = 0;
+    DWORD size = 0;
+    const bool read = DeviceIoControl(port, IOCTL_SERIAL_GET_DTRRTS, nullptr, 0, &lines,
+                                      sizeof lines, &size, nullptr);
+    CloseHandle(port);
+    QVERIFY(read);
+    QCOMPARE(lines & (SERIAL_DTR_STATE | SERIAL_RTS_STATE),
+             ULONG(SERIAL_DTR_STATE | SERIAL_RTS_STATE));
+#else
+    QSKIP("a pseudo-terminal has no modem lines: the virtual machine's UART shows them");
 #endif
 }
 

@@ -2,15 +2,13 @@
 
 #include "main_window/runtimeerror.h"
 #include "serial_input/openfailuretext.h"
-
 #include <QDeadlineTimer>
 #include <QScopedValueRollback>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstring>
-#include <numeric>
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <termios.h>
@@ -23,13 +21,7 @@ constexpr int WaitMilliseconds = 100;
 constexpr qint64 FloodTake = 1024;
 // How long a turn of receive events may hold the window's thread before clicks and repaints.
 constexpr auto TurnLength = std::chrono::milliseconds(2);
-
-// Every byte value once: Input() hands out one of these, so a reading allocates nothing.
-const auto EveryByte = [] {
-    std::array<char, 256> bytes {};
-    std::iota(bytes.begin(), bytes.end(), char(0));
-    return bytes;
-}();
+using Clock = std::chrono::steady_clock;
 
 #ifdef Q_OS_UNIX
 // A break or a garbled byte would otherwise come through as a NUL, a reading of 0 degrees: the
@@ -99,7 +91,7 @@ QByteArray SerialControl::Input()
     // A read outside an event may leave bytes behind that nothing would announce again.
     if (!m_delivering && InBufferCount() > 0)
         queueDelivery();
-    return QByteArray::fromRawData(&EveryByte[byte], 1);
+    return QByteArray(1, char(byte));
 }
 
 // The reader's thread while the port is open: blocking reads, as QSerialPort documents them.
@@ -181,6 +173,12 @@ void SerialControl::queueDelivery()
 // On the window's thread: a turn of receive events, one for each byte that waits.
 void SerialControl::deliver()
 {
+    // A turn after one that took all waits half a frame at least: a flood is shown about once a
+    // frame, not once a read, while a stream read once a frame is delivered as it comes.
+    const auto early = m_lastTurn + std::chrono::milliseconds(FrameMilliseconds / 2) - Clock::now();
+    if (!m_backlog && early.count() > 0)
+        return QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(early), this,
+                                  &SerialControl::deliver);
     m_deliveryQueued = false;
     if (m_delivering || !PortOpen())
         return;
@@ -193,7 +191,9 @@ void SerialControl::deliver()
     if (m_rThreshold < 1)
         return;
     const QScopedValueRollback<bool> delivering(m_delivering, true);
-    const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
+    if (!std::exchange(m_backlog, false))
+        m_lastTurn = Clock::now();
+    const auto turnEnd = Clock::now() + TurnLength;
     for (int reading = 1; InBufferCount() >= m_rThreshold; ++reading) {
         const quint64 taken = m_taken;
         raiseOnComm(ReceiveEvent);
@@ -203,7 +203,8 @@ void SerialControl::deliver()
         if (m_taken == taken)
             break;
         // The clock is read every few readings: reading it costs more than some readings.
-        if (reading % 16 == 0 && std::chrono::steady_clock::now() >= turnEnd) {
+        if (reading % 16 == 0 && Clock::now() >= turnEnd) {
+            m_backlog = true;
             queueDelivery(); // the rest after clicks and repaints
             break;
         }
@@ -221,6 +222,5 @@ void SerialControl::closePort()
     m_reader.reset();
     m_stopping = false;
     m_lineLost = false;
-    m_count = 0;
-    m_head = m_tail = 0;
+    m_count = m_head = m_tail = 0;
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "serial_input/serialportchoice.h"
-#include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <memory>
@@ -19,9 +19,9 @@
 /// A thread of its own reads the port, blocking, and takes what the system has received at least
 /// once a display frame while bytes come, whatever the window's thread is doing, into a receive
 /// buffer of InBufferSize bytes; while that is full it reads no more, and the system holds what
-/// comes. The window's thread is told once per take and delivers one OnComm per byte, in order,
-/// in turns short enough that clicks and repaints come between them; Delivered ends each turn.
-/// A port that goes away (an adapter pulled out, the other end closed) is reported once by Lost.
+/// comes. The window's thread delivers one OnComm per byte, in order, about once a frame, in turns
+/// short enough that clicks and repaints come between them; Delivered ends each turn. A port
+/// that goes away (an adapter pulled out, the other end closed) is reported once by Lost.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -72,7 +72,6 @@ public:
     qint16 CommEvent() const { return m_commEvent; }
     /// Takes at most one byte from the receive buffer; empty when nothing waits.
     QByteArray Input();
-    /// Bytes in the receive buffer.
     qint64 InBufferCount() const { return PortOpen() ? m_count.load() : 0; }
     /// The device of the current CommPort, empty when no device stands for it (yet).
     QString deviceName() const;
@@ -120,4 +119,6 @@ private:
     std::atomic<bool> m_lineLost {false};
     std::atomic<bool> m_deliveryQueued {false};
     bool m_delivering = false;
+    bool m_backlog = false; ///< the last turn ended with bytes still to deliver
+    std::chrono::steady_clock::time_point m_lastTurn;
 };
