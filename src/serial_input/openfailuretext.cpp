@@ -9,7 +9,7 @@ QString openFailureText(const QString &device, QSerialPort::SerialPortError erro
     QString sentence = reason.trimmed();
     while (sentence.endsWith(QLatin1Char('.')))
         sentence.chop(1);
-    const QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, sentence);
+    QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, sentence);
     if (error != QSerialPort::PermissionError)
         return text;
     const QString inUse = QStringLiteral("\nAnother program is using the port; close it and start "
