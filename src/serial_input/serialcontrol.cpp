@@ -110,37 +110,38 @@ void SerialControl::readPort(const QString &device, std::promise<Opening> &opene
     if (const QString reason = ignoreLineErrors(port); !reason.isEmpty())
         return opened.set_value({QSerialPort::UnknownError, reason});
 #endif
-    // Many sensors send nothing until DTR is on, and some systems leave the lines as they were.
-    // A line without modem lines (a pty) refuses; that changes nothing.
+    // Many sensors send nothing until DTR is on; a line without modem lines (a pty) refuses.
     port.setDataTerminalReady(true);
     port.setRequestToSend(true);
     opened.set_value({QSerialPort::NoError, QString()});
+    bool failed = false; // an error the port reported, which on Windows shows in one wait only
+    QObject::connect(&port, &QSerialPort::errorOccurred, &port, [&failed](auto error) {
+        failed = failed || (error != QSerialPort::NoError && error != QSerialPort::TimeoutError);
+    });
     while (!m_stopping) {
         port.clearError();
         const QDeadlineTimer timeUp(WaitMilliseconds);
-        if (port.waitForReadyRead(WaitMilliseconds)) {
+        if (port.waitForReadyRead(WaitMilliseconds) && !failed) {
             const QDeadlineTimer frameEnd(FrameMilliseconds);
             const QByteArray bytes = port.readAll();
             if (!hand(bytes))
                 return;
-            // A trickle of bytes wakes the reader once a frame, not once a byte.
-            if (bytes.size() < FloodTake)
+            if (bytes.size() < FloodTake) // a trickle wakes the reader once a frame, not a byte
                 QThread::msleep(ulong(frameEnd.remainingTime()));
             continue;
         }
         // A wait ends with bytes, an error or its time-out. Qt 6.5 to 6.10 also end it at once
         // with no error on a hung-up line (end of file), and Qt on Windows with no error once its
         // time is up: an error, or a wait cut short, is the line gone.
-        if (port.error() == QSerialPort::TimeoutError
-            || (port.error() == QSerialPort::NoError && timeUp.hasExpired()))
+        if (!failed && (port.error() == QSerialPort::TimeoutError || timeUp.hasExpired()))
             continue;
         m_lineLost = true;
         return queueDelivery();
     }
 }
 
-// On the reader's thread: \a bytes go in behind those in the buffer. While it is full the reader
-// reads no more and the system holds what comes. False once the port is being closed.
+// On the reader's thread: \a bytes go in behind those in the buffer; while it is full the reader
+// reads no more. False once the port is being closed.
 bool SerialControl::hand(const QByteArray &bytes)
 {
     for (qint64 done = 0; done < bytes.size();) {
@@ -220,7 +221,6 @@ void SerialControl::closePort()
     m_stopping = true;
     m_reader->wait();
     m_reader.reset();
-    m_stopping = false;
-    m_lineLost = false;
+    m_stopping = m_lineLost = false;
     m_count = m_head = m_tail = 0;
 }
