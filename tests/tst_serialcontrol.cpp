@@ -21,8 +21,6 @@
 #endif
 #ifdef Q_OS_WIN
 #include <windows.h>
-// After windows.h, which it needs.
-#include <ntddser.h>
 #endif
 
 namespace {
@@ -130,27 +128,9 @@ void TestSerialControl::opensWithTheStoredLineSettings()
     pollfd written {m_line->masterFd(), POLLIN, 0};
     QCOMPARE(poll(&written, 1, 100), 0);
 #else
-    // The settings are read from a pseudo-terminal's other end, which only Unix has; DTR and RTS
-    // (many sensors send nothing until DTR is on) through a handle of the test's own on the port,
-    // which only Wine allows, and where the bed's modem-line library keeps the lines.
-    if (!underWine())
-        QSKIP("Windows opens a serial port once: the lines are read under Wine's bed only");
-    openControl();
-    const std::wstring name = (QStringLiteral("\\\\.\\") + m_line->deviceName()).toStdWString();
-    const HANDLE port
-        = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    QVERIFY(port != INVALID_HANDLE_VALUE);
-    ULONG lines = 0;
-    DWORD size = 0;
-    const bool read = DeviceIoControl(port, IOCTL_SERIAL_GET_DTRRTS, nullptr, 0, &lines,
-                                      sizeof lines, &size, nullptr);
-    const DWORD why = GetLastError();
-    CloseHandle(port);
-    if (!read)
-        QSKIP(qPrintable(QStringLiteral("the port's modem lines cannot be read here: ")
-                         + qt_error_string(int(why))));
-    QCOMPARE(lines & (SERIAL_DTR_STATE | SERIAL_RTS_STATE),
-             ULONG(SERIAL_DTR_STATE | SERIAL_RTS_STATE));
+    // DTR and RTS cannot be read back under Wine either: it does not answer
+    // IOCTL_SERIAL_GET_DTRRTS ("Invalid parameter"). The virtual machine's UART shows them.
+    QSKIP("the line's settings are read from a pseudo-terminal's other end, which only Unix has");
 #endif
 }
 

@@ -1,8 +1,8 @@
 /* Preloaded into Wine's processes on the test bed: a pseudo-terminal has no modem lines, and
  * Wine's wait for serial events asks for them (TIOCMGET) and gives up when that fails. On a pty
  * slave this answers the modem-line requests as a UART with a device attached would (DSR, CTS
- * and DCD set; DTR and RTS as last set on that pty, off until then); every other request, and
- * every other file, goes to the real ioctl. */
+ * and DCD set; DTR and RTS as last set); every other request, and every other file, goes to
+ * the real ioctl. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -15,39 +15,21 @@
 
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 
-/* The lines the program sets, per pty (a test can read back what the program asked for, through
- * another handle on its port); the ones it reads are fixed. The last entry is shared by the ptys
- * past the table's end. */
-#define PTYS 32
-static dev_t ptys[PTYS];
-static int pty_outputs[PTYS];
+/* The lines the program sets; the ones it reads are fixed. */
+static int outputs = TIOCM_DTR | TIOCM_RTS;
 static const int inputs = TIOCM_DSR | TIOCM_CTS | TIOCM_CAR;
 
 /* Unix98 pty slaves have the character majors 136 to 143. */
-static int is_pty_slave(int fd, dev_t *device)
+static int is_pty_slave(int fd)
 {
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
         return 0;
-    *device = st.st_rdev;
     return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
-static int *outputs_of(dev_t device)
+static int modem_lines(unsigned long request, int *arg)
 {
-    for (int i = 0; i < PTYS - 1; ++i) {
-        dev_t seen = 0;
-        if (__atomic_compare_exchange_n(&ptys[i], &seen, device, 0, __ATOMIC_SEQ_CST,
-                                        __ATOMIC_SEQ_CST)
-            || seen == device)
-            return &pty_outputs[i];
-    }
-    return &pty_outputs[PTYS - 1];
-}
-
-static int modem_lines(dev_t device, unsigned long request, int *arg)
-{
-    int *const outputs = outputs_of(device);
     const int settable = TIOCM_DTR | TIOCM_RTS;
     if (arg == NULL) {
         errno = EFAULT;
@@ -55,16 +37,16 @@ static int modem_lines(dev_t device, unsigned long request, int *arg)
     }
     switch (request) {
     case TIOCMGET:
-        *arg = __atomic_load_n(outputs, __ATOMIC_SEQ_CST) | inputs;
+        *arg = __atomic_load_n(&outputs, __ATOMIC_SEQ_CST) | inputs;
         return 0;
     case TIOCMSET:
-        __atomic_store_n(outputs, *arg & settable, __ATOMIC_SEQ_CST);
+        __atomic_store_n(&outputs, *arg & settable, __ATOMIC_SEQ_CST);
         return 0;
     case TIOCMBIS:
-        __atomic_or_fetch(outputs, *arg & settable, __ATOMIC_SEQ_CST);
+        __atomic_or_fetch(&outputs, *arg & settable, __ATOMIC_SEQ_CST);
         return 0;
     case TIOCMBIC:
-        __atomic_and_fetch(outputs, ~(*arg & settable), __ATOMIC_SEQ_CST);
+        __atomic_and_fetch(&outputs, ~(*arg & settable), __ATOMIC_SEQ_CST);
         return 0;
     }
     errno = EINVAL;
@@ -76,15 +58,14 @@ int ioctl(int fd, unsigned long request, ...)
     static ioctl_fn real;
     va_list ap;
     void *arg;
-    dev_t device;
 
     va_start(ap, request);
     arg = va_arg(ap, void *);
     va_end(ap);
 
     if ((request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC)
-        && is_pty_slave(fd, &device))
-        return modem_lines(device, request, arg);
+        && is_pty_slave(fd))
+        return modem_lines(request, arg);
 
     if (real == NULL) {
         /* POSIX's way from dlsym's object pointer to a function pointer. */
