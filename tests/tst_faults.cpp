@@ -54,6 +54,9 @@ constexpr qint64 ReportWithinMs = 1000;
 // program with a fresh server: that is not the program's.
 constexpr qint64 StartUpReportWithinMs = UnderWine ? 10000 : ReportWithinMs;
 constexpr int PollMs = 20;
+// Every start but the prefix's first (see warmUpPrefix) shows its window within seconds.
+constexpr int MainWindowWithinMs = UnderWine ? 30000 : 10000;
+constexpr int FirstWindowUnderWineWithinMs = 240000;
 
 enum Fault {
     LostUnderFlood,
@@ -199,6 +202,9 @@ private:
     /// Polls the visible windows until \a found accepts one, at most \a timeoutMs.
     template<typename Found> Window waitForWindow(Found found, int timeoutMs);
     Window waitForMainWindow();
+    /// Starts the program and waits for its main window; under Wine, once more if none shows.
+    Window startShowingMainWindow();
+    void warmUpPrefix();
     qint64 flood(qint64 bytes, int timeoutMs);
     void linkPortToPty();
     QProcessEnvironment wineEnvironment() const;
@@ -236,6 +242,23 @@ void TestFaults::initTestCase()
     QVERIFY(m_winePrefix->isValid());
     QVERIFY(runWine(Wine, {QStringLiteral("wineboot"), QStringLiteral("-i")}, 180000));
     QVERIFY(mapPort(true));
+    warmUpPrefix();
+}
+
+// Wine's first window in a new prefix, on a machine that has not run it before, takes far longer
+// than any later one (its caches, the DLLs read from disk): that start is made here, untimed, so
+// that no case's wait measures it.
+void TestFaults::warmUpPrefix()
+{
+    init();
+    linkPortToPty();
+    start();
+    const Window window
+        = waitForWindow([](const Window &window) { return window.size == MainWindowSize; },
+                        FirstWindowUnderWineWithinMs);
+    qInfo("the first start in this prefix showed its window after %lld ms", m_clock.elapsed());
+    QVERIFY2(!window.id.isEmpty(), m_stderr.constData());
+    cleanup();
 }
 
 void TestFaults::cleanupTestCase()
@@ -413,7 +436,32 @@ template<typename Found> Window TestFaults::waitForWindow(Found found, int timeo
 Window TestFaults::waitForMainWindow()
 {
     return waitForWindow([](const Window &window) { return window.size == MainWindowSize; },
-                         UnderWine ? 30000 : 10000);
+                         MainWindowWithinMs);
+}
+
+Window TestFaults::startShowingMainWindow()
+{
+    start();
+    Window window = waitForMainWindow();
+    if (window.id.isEmpty() && UnderWine) {
+        // Seen twice in some thirty starts on a loaded machine, after the prefix's first start:
+        // Wine showed no window. The cases are about what the program does once shown, so it
+        // starts once more, saying so; a second start without a window fails the case.
+        qWarning("no window under Wine within %d ms; starting once more. The program wrote: %s",
+                 MainWindowWithinMs, m_stderr.constData());
+        m_program.kill();
+        m_program.waitForFinished(5000);
+        if (!stopWineServer())
+            return {};
+        m_stderr.clear();
+        m_reportLineAt = -1;
+        start();
+        window = waitForMainWindow();
+    }
+    if (window.id.isEmpty())
+        qWarning("no window within %d ms. The program wrote: %s", MainWindowWithinMs,
+                 m_stderr.constData());
+    return window;
 }
 
 // Writes readings into the pty's master as fast as the program takes them, until \a bytes are
@@ -519,10 +567,9 @@ void TestFaults::faultIsReportedAndEndsWithStatusOne()
         break;
     }
 
-    start(fault == AccessDenied);
-    qint64 faultAt = m_clock.elapsed();
+    qint64 faultAt = 0;
     if (lost) {
-        QVERIFY(!waitForMainWindow().id.isEmpty());
+        QVERIFY(!startShowingMainWindow().id.isEmpty());
         if (fault == LostUnderFlood || fault == HungUpUnderFlood) {
             // A pty holds about 20 KiB unread: past that, the program was taking readings as
             // fast as they came when the sensor went.
@@ -534,6 +581,9 @@ void TestFaults::faultIsReportedAndEndsWithStatusOne()
             QVERIFY(m_pty->hangUp());
         else
             m_pty->closeMaster();
+        faultAt = m_clock.elapsed();
+    } else {
+        start(fault == AccessDenied);
         faultAt = m_clock.elapsed();
     }
 
@@ -592,22 +642,8 @@ void TestFaults::exitAndCloseBoxEndWithStatusZero()
     QFETCH(bool, closeBox);
     QFETCH(int, quietMs);
     linkPortToPty();
-    start();
-    Window window = waitForMainWindow();
-    if (window.id.isEmpty() && UnderWine) {
-        // Seen twice in some thirty starts on a loaded machine, each after a case that ended
-        // with status 0: Wine showed no window. What the program wrote is kept for the next
-        // look; the case itself is about how the program ends, so it starts once more.
-        qWarning("no window under Wine; starting again. The program wrote: %s",
-                 m_stderr.constData());
-        m_program.kill();
-        m_program.waitForFinished(5000);
-        QVERIFY(stopWineServer());
-        m_stderr.clear();
-        start();
-        window = waitForMainWindow();
-    }
-    QVERIFY2(!window.id.isEmpty(), m_stderr.constData());
+    const Window window = startShowingMainWindow();
+    QVERIFY(!window.id.isEmpty());
     QVERIFY(m_pty->write(QByteArray(100, char(50))));
     if (quietMs > 0) {
         const Window box = waitForWindow(
@@ -635,8 +671,7 @@ void TestFaults::floodIsCountedInFull()
 {
     const qint64 readings = 1000000;
     linkPortToPty();
-    start();
-    const Window window = waitForMainWindow();
+    const Window window = startShowingMainWindow();
     QVERIFY(!window.id.isEmpty());
     QElapsedTimer took;
     took.start();
