@@ -242,6 +242,9 @@ bool paced(const Run &run)
         / (windowNs / 1e9);
     results[QStringLiteral("switches_per_s")]
         = double(writer.mainThreadSwitchesInWindow()) / (windowNs / 1e9);
+    if (writer.readerSwitchesInWindow() >= 0)
+        results[QStringLiteral("reader_switches_per_s")]
+            = double(writer.readerSwitchesInWindow()) / (windowNs / 1e9);
     recordLatencies(results, screenLatencies(writer, watch, measureFrom, count));
     recordCount(results, run.subject, watch, count);
     return !writer.failed();
@@ -425,6 +428,7 @@ bool idle(const Run &run)
         const qint64 startNs = probes::nowNs();
         const qint64 cpuStart = probes::processCpuNs() - probes::threadCpuNs(pthread_self());
         const qint64 switchesStart = probes::contextSwitches(mainThread);
+        const qint64 readerStart = probes::namedThreadSwitches(probes::ReaderThread);
         const qint64 timersStart = timers.all;
         const qint64 blinksStart = timers.cursorBlink;
         const qint64 wakeupsStart = wakeups;
@@ -434,6 +438,9 @@ bool idle(const Run &run)
         run.results[QStringLiteral("cpu_pct")] = 100.0 * double(cpu) / (elapsed * 1e9);
         run.results[QStringLiteral("switches_per_s")]
             = double(probes::contextSwitches(mainThread) - switchesStart) / elapsed;
+        if (readerStart >= 0)
+            run.results[QStringLiteral("reader_switches_per_s")]
+                = double(probes::namedThreadSwitches(probes::ReaderThread) - readerStart) / elapsed;
         run.results[QStringLiteral("timer_events")] = double(timers.all - timersStart);
         run.results[QStringLiteral("cursor_blinks")] = double(timers.cursorBlink - blinksStart);
         run.results[QStringLiteral("wakeups_per_s")] = double(wakeups - wakeupsStart) / elapsed;

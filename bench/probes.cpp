@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <string>
 
 namespace probes {
@@ -76,6 +77,30 @@ qint64 contextSwitches(int tid)
 {
     return statusFields("/proc/self/task/" + std::to_string(tid) + "/status",
                         {"voluntary_ctxt_switches", "nonvoluntary_ctxt_switches"});
+}
+
+qint64 namedThreadSwitches(const char *name)
+{
+    DIR *const tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return -1;
+    qint64 sum = -1;
+    while (const dirent *const task = readdir(tasks)) {
+        const std::string directory = std::string("/proc/self/task/") + task->d_name;
+        FILE *const comm = std::fopen((directory + "/comm").c_str(), "r");
+        if (!comm)
+            continue;
+        char line[64] = {};
+        const bool named = std::fgets(line, sizeof line, comm)
+            && std::string(line, std::strcspn(line, "\n")) == name;
+        std::fclose(comm);
+        if (named)
+            sum = std::max<qint64>(sum, 0)
+                + statusFields(directory + "/status",
+                               {"voluntary_ctxt_switches", "nonvoluntary_ctxt_switches"});
+    }
+    closedir(tasks);
+    return sum;
 }
 
 double quantile(std::vector<double> values, double fraction)

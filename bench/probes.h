@@ -19,6 +19,10 @@ qint64 peakResidentKiB();
 /// Voluntary plus involuntary context switches of the thread \a tid (the process's own id for
 /// its main thread).
 qint64 contextSwitches(int tid);
+/// The same for the process's threads that the system names \a name; -1 when none is.
+qint64 namedThreadSwitches(const char *name);
+/// The serial control's reader thread, as the system names it.
+constexpr const char *ReaderThread = "Comm1 reader";
 
 /// The value at \a fraction of the way through \a values in order (nearest rank: 0.99 gives the
 /// p99); NaN when empty.

@@ -80,6 +80,7 @@ void LineWriter::run()
     m_processCpuAtEnd = probes::processCpuNs();
     m_writerCpuAtEnd = probes::threadCpuNs(pthread_self());
     m_switchesAtEnd = probes::contextSwitches(int(getpid()));
+    m_readerSwitchesAtEnd = probes::namedThreadSwitches(probes::ReaderThread);
 }
 
 void LineWriter::markWindowStart()
@@ -88,6 +89,7 @@ void LineWriter::markWindowStart()
     m_processCpuAtStart = probes::processCpuNs();
     m_writerCpuAtStart = probes::threadCpuNs(pthread_self());
     m_switchesAtStart = probes::contextSwitches(int(getpid()));
+    m_readerSwitchesAtStart = probes::namedThreadSwitches(probes::ReaderThread);
 }
 
 // Reading i has fully arrived at the sensor's end (i + 1) reading times after the origin; at

@@ -73,6 +73,11 @@ public:
     /// Context switches of the process's main thread within the window: how often it slept and
     /// was woken.
     qint64 mainThreadSwitchesInWindow() const { return m_switchesAtEnd - m_switchesAtStart; }
+    /// The same for the serial control's reader thread; -1 when the subject has none.
+    qint64 readerSwitchesInWindow() const
+    {
+        return m_readerSwitchesAtStart < 0 ? -1 : m_readerSwitchesAtEnd - m_readerSwitchesAtStart;
+    }
 
 private:
     void run();
@@ -97,4 +102,6 @@ private:
     qint64 m_writerCpuAtEnd = 0;
     qint64 m_switchesAtStart = 0;
     qint64 m_switchesAtEnd = 0;
+    qint64 m_readerSwitchesAtStart = -1;
+    qint64 m_readerSwitchesAtEnd = -1;
 };

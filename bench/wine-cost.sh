@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# What the program costs under Wine beside its Linux build, side by side on one machine: both
-# read the simulated sensor at 3840 readings a second, one byte per write, each shown on the same
-# X server; CPU is read from /proc over a window of several seconds, for the Windows build its
-# process and Wine's server together (the server waits and reads for it). Several runs, the two
-# builds alternating; prints each run and the medians.
+# What the program costs under Wine beside its Linux build and beside the benchmark's naive program
+# built for Windows, side by side on one machine: each reads the simulated sensor at 3840
+# readings a second, one byte per write, shown on the same X server; CPU is read from /proc over
+# a window of several seconds, for the Windows builds their process and Wine's server together
+# (the server waits and reads for them). Several runs, the order turning; prints each run and the
+# medians.
 #
 # Usage (under the Wine bed: scripts/test-windows --shell, or tests/wine/bed COMMAND):
 #   bench/wine-cost.sh [BUILD] [--runs N] [--seconds S] [--idle]
 #   BUILD: a Linux build configured with -DTHERMOMETER_WINDOWS_PROGRAM_DIR (as for
 #   tst_faults_windows): its tests/thermometer-faults and the Windows build's
-#   thermometer-faults.exe are measured, fed by its tools/sensor_sim/thermometer-sensor. Without
+#   thermometer-faults.exe (and bench/thermometer-naive.exe beside its tests/, built with
+#   -DTHERMOMETER_BENCH=ON) are measured, fed by its tools/sensor_sim/thermometer-sensor. Without
 #   it, both are built in Release first, in build-wine-cost/ (Qt for Windows from
 #   THERMOMETER_QT_WINDOWS, default /opt/qt-windows, where scripts/test-windows puts it).
 #   --runs N (default 5), --seconds S measured per run (default 10).
@@ -49,8 +51,8 @@ if [[ -z "$build" ]]; then
     windows_build=$checkout/build-wine-cost/windows
     echo "== both builds in Release: $windows_build (Qt $qt), $build" >&2
     cmake -G Ninja -S "$checkout" -B "$windows_build" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" >/dev/null
-    cmake --build "$windows_build" -j2 --target thermometer-faults >/dev/null
+        -DTHERMOMETER_BENCH=ON -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" >/dev/null
+    cmake --build "$windows_build" -j2 --target thermometer-faults thermometer-naive >/dev/null
     cmake -G Ninja -S "$checkout" -B "$build" -DCMAKE_BUILD_TYPE=Release \
         -DTHERMOMETER_WINDOWS_PROGRAM_DIR="$windows_build/tests" >/dev/null
     cmake --build "$build" -j2 --target thermometer-faults thermometer-sensor >/dev/null
@@ -61,9 +63,10 @@ linux_program=$build/tests/thermometer-faults
 link=$build/tests/faults-port
 sensor=$build/tools/sensor_sim/thermometer-sensor
 windows_program=$(cache THERMOMETER_WINDOWS_PROGRAM_DIR)/thermometer-faults.exe
+naive_program=$(cache THERMOMETER_WINDOWS_PROGRAM_DIR)/../bench/thermometer-naive.exe
 com_port=$(cache THERMOMETER_FAULTS_COM_PORT)
 preload=$THERMOMETER_WINE_BED/lib/libmodemlines.so
-for file in "$linux_program" "$sensor" "$windows_program" "$preload"; do
+for file in "$linux_program" "$sensor" "$windows_program" "$naive_program" "$preload"; do
     [[ -f "$file" ]] || { echo "wine-cost: missing $file" >&2; exit 2; }
 done
 
@@ -116,7 +119,7 @@ prefix_pids() {
     done
 }
 
-# measure linux|windows: sets cpu, server and others (% of one core: the program, Wine's server,
+# measure linux|windows|naive: sets cpu, server and others (% of one core: the program, Wine's server,
 # Wine's other processes) and counter (what the counter box showed at the end).
 measure() {
     local subject=$1 log window t0 p0 s0 o0 t1 p1 s1 o1
@@ -126,18 +129,23 @@ measure() {
     "$sensor" --link "$link" --rate "$rate" >/dev/null 2>&1 &
     sensor_pid=$!
     for _ in $(seq 50); do [[ -e "$link" ]] && break; sleep 0.1; done
+    local title='^Thermometer$'
     if [[ $subject == linux ]]; then
         QT_QPA_PLATFORM=xcb "$linux_program" 2>"$log" &
-    else
+    elif [[ $subject == windows ]]; then
         # Not through a function: $! must be the program's own process (wine execs into it).
         LD_PRELOAD=$preload wine "$windows_program" 2>"$log" &
+    else
+        # It ends by itself, well after the measured window.
+        LD_PRELOAD=$preload wine "$naive_program" "$com_port" $((seconds + 6)) 2>"$log" &
+        title='^Baseline$'
     fi
     program_pid=$!
-    window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Thermometer$' | head -1)
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name "$title" | head -1)
     [[ -n "$window" ]] || { echo "wine-cost: no window from $subject: $(cat "$log")" >&2; exit 1; }
     # Past start-up, and what the first readings set going.
     sleep 3
-    if [[ $subject == windows ]]; then
+    if [[ $subject != linux ]]; then
         mapfile -t servers < <(prefix_pids server)
         mapfile -t others_pids < <(prefix_pids others)
         [[ ${#servers[@]} -eq 1 ]] || { echo "wine-cost: ${#servers[@]} wineservers" >&2; exit 1; }
@@ -154,7 +162,7 @@ measure() {
         done >&2
         echo "(Wine's other processes: CPU ticks since they started)" >&2
     fi
-    xdotool windowfocus --sync "$window" key alt+x
+    [[ $subject == naive ]] || xdotool windowfocus --sync "$window" key alt+x
     if ! wait "$program_pid"; then
         echo "wine-cost: $subject ended with a failure: $(cat "$log")" >&2
         exit 1
@@ -163,7 +171,7 @@ measure() {
     kill "$sensor_pid"
     wait "$sensor_pid" 2>/dev/null || true
     sensor_pid=
-    if [[ $subject == windows ]]; then
+    if [[ $subject != linux ]]; then
         wine_env wineserver -k 2>/dev/null || true
         wine_env wineserver -w
     fi
@@ -189,26 +197,36 @@ median() {
 what=$([[ $rate == 3840 ]] && echo "3840 readings/s, one byte per write" || echo "idle: port open, nothing arriving")
 echo "== $what; $runs runs of $seconds s, after 3 s of warm-up" >&2
 echo "CPU, % of one core; counters: what each counter box showed at the end" >&2
-printf '%-4s %-10s %-14s %-15s %-15s %-16s %-6s %s\n' run Linux Wine:program Wine:wineserver \
-    Wine:together Wine:its_others ratio counters
-linux_all=() wine_all=() ratios=()
+printf '%-4s %-10s %-14s %-15s %-15s %-16s %-6s %-13s %-8s %s\n' run Linux Wine:program \
+    Wine:wineserver Wine:together Wine:its_others ratio naive:together /naive counters
+linux_all=() wine_all=() ratios=() naive_all=() naive_ratios=()
 for run in $(seq "$runs"); do
-    # Alternating which goes first, so that neither always meets the machine warmer.
-    if ((run % 2)); then order=(linux windows); else order=(windows linux); fi
+    # The order turns, so that none always meets the machine warmer.
+    case $((run % 3)) in
+    1) order=(linux windows naive) ;;
+    2) order=(windows naive linux) ;;
+    0) order=(naive linux windows) ;;
+    esac
     for subject in "${order[@]}"; do
         measure "$subject"
-        if [[ $subject == linux ]]; then
-            linux_cpu=$cpu linux_counter=$counter
-        else
-            wine_cpu=$cpu wine_server=$server wine_others=$others wine_counter=$counter
-        fi
+        case $subject in
+        linux) linux_cpu=$cpu linux_counter=$counter ;;
+        windows) wine_cpu=$cpu wine_server=$server wine_others=$others wine_counter=$counter ;;
+        naive) naive_total=$(awk -v p="$cpu" -v s="$server" 'BEGIN { printf "%.2f", p + s }')
+            naive_counter=$counter ;;
+        esac
     done
-    read -r wine_total ratio < <(awk -v p="$wine_cpu" -v s="$wine_server" -v l="$linux_cpu" \
-        'BEGIN { printf "%.2f %s\n", p + s, (l > 0 ? sprintf("%.1f", (p + s) / l) : "-") }')
-    printf '%-4s %-10s %-14s %-15s %-15s %-16s %-6s %s\n' "$run" "$linux_cpu" "$wine_cpu" \
-        "$wine_server" "$wine_total" "$wine_others" "$ratio" "$linux_counter, $wine_counter"
+    read -r wine_total ratio naive_ratio < <(awk -v p="$wine_cpu" -v s="$wine_server" \
+        -v l="$linux_cpu" -v n="$naive_total" 'BEGIN { printf "%.2f %s %s\n", p + s,
+            (l > 0 ? sprintf("%.1f", (p + s) / l) : "-"), (n > 0 ? sprintf("%.3f", (p + s) / n) : "-") }')
+    printf '%-4s %-10s %-14s %-15s %-15s %-16s %-6s %-13s %-8s %s\n' "$run" "$linux_cpu" \
+        "$wine_cpu" "$wine_server" "$wine_total" "$wine_others" "$ratio" "$naive_total" \
+        "$naive_ratio" "$linux_counter, $wine_counter, $naive_counter"
     linux_all+=("$linux_cpu") wine_all+=("$wine_total") ratios+=("$ratio")
+    naive_all+=("$naive_total") naive_ratios+=("$naive_ratio")
 done
 printf 'median of %s runs: Linux %s %%, Wine (program + wineserver) %s %%, Wine / Linux %s\n' \
     "$runs" "$(printf '%s\n' "${linux_all[@]}" | median)" \
     "$(printf '%s\n' "${wine_all[@]}" | median)" "$(printf '%s\n' "${ratios[@]}" | median)"
+printf '  the naive program under Wine (program + wineserver) %s %%, Thermometer / naive %s\n' \
+    "$(printf '%s\n' "${naive_all[@]}" | median)" "$(printf '%s\n' "${naive_ratios[@]}" | median)"

@@ -155,6 +155,7 @@ int main(int argc, char **argv)
     qint64 readings = 0;
     qint64 lastIndex = 0;
     qint64 readingsAtPress = 0;
+    QString counterAtPress;
     int presses = 0;
     std::mt19937 random(options.seed);
     // About fifty presses over the run, at random readings, stopping well before the end.
@@ -181,6 +182,8 @@ int main(int argc, char **argv)
         ++presses;
         readingsAtPress = readings;
         lastIndex = form.SampleIndex;
+        // A press after the last reading leaves the box as it was, until the next reading.
+        counterAtPress = form.txtIndex->text();
     });
 
     std::atomic<qint64> written {0};
@@ -213,6 +216,8 @@ int main(int argc, char **argv)
     const bool recording = form.Plotting != 0;
     const qint64 sincePress = readings - readingsAtPress;
     const qint64 shownCount = recording ? (sincePress - 1) % 500 + 1 : sincePress;
+    const QString shownCounter
+        = sincePress == 0 && presses > 0 ? counterAtPress : QString::number(shownCount);
     const qint64 index = recording ? sincePress % 500 : sincePress;
     const quint8 last = quint8(byteOf(options.readings - 1));
     const qint64 growth = rssAtEnd - rssAfterWarmUp;
@@ -220,15 +225,16 @@ int main(int argc, char **argv)
     std::printf("readings:      %lld written, %lld taken, in %.1f s (%.0f a second)\n",
                 options.readings, readings, seconds, double(readings) / seconds);
     std::printf("presses:       %d, recording at the end: %s\n", presses, recording ? "yes" : "no");
-    std::printf("counter:       %s (expected %lld), SampleIndex %lld (expected %lld)\n",
-                qPrintable(form.txtIndex->text()), shownCount, form.SampleIndex, index);
+    std::printf("counter:       %s (expected %s), SampleIndex %lld (expected %lld)\n",
+                qPrintable(form.txtIndex->text()), qPrintable(shownCounter), form.SampleIndex,
+                index);
     std::printf("temperature:   %s (expected %s)\n", qPrintable(form.txtTemp->text()),
                 qPrintable(expectedText(last)));
     std::printf("resident:      %lld KiB after %lld readings, %lld KiB at the end: %+lld KiB\n",
                 rssAfterWarmUp, warmUp, rssAtEnd, growth);
 
     bool ok = reports == 0 && !form.hasEnded() && readings == options.readings
-        && form.txtIndex->text() == QString::number(shownCount) && form.SampleIndex == index
+        && form.txtIndex->text() == shownCounter && form.SampleIndex == index
         && form.txtTemp->text() == expectedText(last);
 #ifdef SOAK_UNDER_ASAN
     std::printf("resident bound not checked: AddressSanitizer holds freed memory back\n");

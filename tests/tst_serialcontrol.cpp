@@ -1,4 +1,5 @@
 #include "main_window/runtimeerror.h"
+#include "serial_input/openfailuretext.h"
 #include "serial_input/serialcontrol.h"
 #include "support/portpair.h"
 #include "support/timercount.h"
@@ -15,6 +16,7 @@
 
 #include <ctime>
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <termios.h>
 #endif
 #ifdef Q_OS_WIN
@@ -55,6 +57,7 @@ private slots:
     void noTimerRunsOnceBytesStop_data();
     void noTimerRunsOnceBytesStop();
     void aSteadyStreamTurnsTheEventLoopAboutOnceAFrame();
+    void theLineIsDrainedWhileTheWindowIsBusy();
     void noReceiveEventsWithoutAThreshold();
     void lostPortIsClosedOnceAndReportedOnce_data();
     void lostPortIsClosedOnceAndReportedOnce();
@@ -62,6 +65,8 @@ private slots:
     void aQuietPortIsNeverLost();
     void openFailureNamesTheDeviceAndTheReason_data();
     void openFailureNamesTheDeviceAndTheReason();
+    void openFailureHintsFollowFromWhatFailed_data();
+    void openFailureHintsFollowFromWhatFailed();
     void closingAClosedPortDoesNothing();
     void portOneIsTheFirstOfTheSystemsPorts_data();
     void portOneIsTheFirstOfTheSystemsPorts();
@@ -119,7 +124,12 @@ void TestSerialControl::opensWithTheStoredLineSettings()
     QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(0));
     // A break or a garbled byte must not come through as a NUL, a reading of 0 degrees.
     QCOMPARE(line.c_iflag & (IGNBRK | IGNPAR), tcflag_t(IGNBRK | IGNPAR));
+    // Nothing is written to the line, the modem lines set as it opens included.
+    pollfd written {m_line->masterFd(), POLLIN, 0};
+    QCOMPARE(poll(&written, 1, 100), 0);
 #else
+    // DTR and RTS cannot be read back under Wine either: it does not answer
+    // IOCTL_SERIAL_GET_DTRRTS ("Invalid parameter"). The virtual machine's UART shows them.
     QSKIP("the line's settings are read from a pseudo-terminal's other end, which only Unix has");
 #endif
 }
@@ -249,6 +259,36 @@ void TestSerialControl::aSteadyStreamTurnsTheEventLoopAboutOnceAFrame()
                  QStringLiteral("%1 turns for %2 bytes").arg(turnsInASecond).arg(written.load())));
 }
 
+// The window's thread held for 3 s while the sensor writes 3840 readings a second: the line is
+// drained all the while, and afterwards every reading comes in order.
+void TestSerialControl::theLineIsDrainedWhileTheWindowIsBusy()
+{
+    openControl();
+    QByteArray readings;
+    for (int i = 0; i < 3 * 3840; ++i)
+        readings += char(i * 7 % 256);
+    std::atomic<qint64> mostUntaken {0};
+    PortPair::Feed sensor(*m_line, [&](PortPair::Feed &feed) {
+        const auto start = std::chrono::steady_clock::now();
+        for (qsizetype i = 0; i < readings.size(); ++i) {
+            std::this_thread::sleep_until(start + i * std::chrono::microseconds(260));
+            if (feed.write(readings.mid(i, 1), 1000) != 1)
+                return;
+            mostUntaken = std::max(mostUntaken.load(), m_line->untaken());
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(3)); // no event loop meanwhile
+    sensor.join();
+    QTRY_COMPARE_WITH_TIMEOUT(m_received.size(), readings.size(), 10000);
+    QCOMPARE(m_received, readings);
+    // A frame brings 64 readings: what waited in the system stays within a frame or two, and a
+    // loaded machine may hold the reader back a few frames more. A reader that stopped would
+    // leave thousands.
+    if (m_line->untaken() >= 0)
+        QVERIFY2(mostUntaken <= 8 * 64, qPrintable(QString::number(mostUntaken)));
+    qInfo("at most %lld bytes waited in the system", qint64(mostUntaken));
+}
+
 void TestSerialControl::noReceiveEventsWithoutAThreshold()
 {
     m_control->setPortOpen(true);
@@ -368,6 +408,47 @@ void TestSerialControl::openFailureNamesTheDeviceAndTheReason()
         QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
     }
     QVERIFY(!control.PortOpen());
+}
+
+void TestSerialControl::openFailureHintsFollowFromWhatFailed_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("hint"); // empty: no hint at all
+    const QString inUse = QStringLiteral("Another program is using the port");
+#ifdef Q_OS_UNIX
+    // Qt's own reasons; the device itself is one the user may open.
+    QTest::newRow("locked by another program")
+        << int(QSerialPort::PermissionError) << "/dev/null"
+        << "Permission error while locking the device" << inUse;
+    QTest::newRow("a lock directory it may not write")
+        << int(QSerialPort::PermissionError) << "/dev/null"
+        << "Permission error while creating lock file" << QString();
+    QTest::newRow("a device it may not open")
+        << int(QSerialPort::PermissionError) << "/dev/thermometer-no-such-device"
+        << "Permission denied" << "'dialout' group";
+#else
+    QTest::newRow("access denied")
+        << int(QSerialPort::PermissionError) << "COM3" << "Access is denied." << inUse;
+#endif
+}
+
+void TestSerialControl::openFailureHintsFollowFromWhatFailed()
+{
+    QFETCH(int, error);
+    QFETCH(QString, device);
+    QFETCH(QString, reason);
+    QFETCH(QString, hint);
+    const QStringList lines = openFailureText(device, QSerialPort::SerialPortError(error), reason)
+                                  .split(QLatin1Char('\n'));
+    // One full stop, where the system's reason brought its own.
+    QCOMPARE(lines.first(),
+             QStringLiteral("Cannot open serial port %1: %2.")
+                 .arg(device, reason.chopped(reason.endsWith(QLatin1Char('.')))));
+    QCOMPARE(lines.size(), hint.isEmpty() ? 1 : 2);
+    if (!hint.isEmpty())
+        QVERIFY2(lines.last().contains(hint), qPrintable(lines.last()));
 }
 
 void TestSerialControl::closingAClosedPortDoesNothing()

@@ -1,6 +1,5 @@
 #include "main_window/form1.h"
 
-#include "main_window/repaintthrottle.h"
 #include "main_window/runtimeerror.h"
 #include "serial_input/reading.h"
 #include "serial_input/serialcontrol.h"
@@ -58,8 +57,6 @@ Form1::Form1(const QString &firstPortDevice, Reporter report, QWidget *parent)
 {
     layOut();
     connectHandlers();
-    auto *const throttle = new RepaintThrottle(this);
-    connect(throttle, &RepaintThrottle::aboutToRepaint, this, &Form1::showLatestReading);
 }
 
 void Form1::layOut()
@@ -150,6 +147,7 @@ void Form1::describeForScreenReaders()
 void Form1::connectHandlers()
 {
     connect(Comm1, &SerialControl::OnComm, this, [this] { run([this] { Comm1_OnComm(); }); });
+    connect(Comm1, &SerialControl::Delivered, this, &Form1::showLatestReading);
     connect(Comm1, &SerialControl::Lost, this, [this] { run([this] { Comm1_Lost(); }); });
     connect(cmdPlot, &QPushButton::clicked, this, [this] { run([this] { cmdPlot_Click(); }); });
     connect(cmdExit, &QPushButton::clicked, this, [this] { run([this] { cmdExit_Click(); }); });
@@ -197,7 +195,7 @@ void Form1::Comm1_Lost()
 
 // A person sees one reading a frame, and laying a box's text out costs more than all the rest of
 // a reading: the handler notes the reading and its count, and the boxes show the latest of them
-// when the window next repaints.
+// once the readings the port delivered together have all had their events.
 void Form1::receiveSample()
 {
     const QByteArray text = Comm1->Input();
@@ -209,11 +207,7 @@ void Form1::receiveSample()
     m_latestRaw = raw;
     ++SampleIndex;
     m_latestCount = SampleIndex;
-    if (m_latestShown) {
-        m_latestShown = false;
-        txtTemp->update();
-        txtIndex->update();
-    }
+    m_latestShown = false;
     chartStep(Temperature);
 }
 

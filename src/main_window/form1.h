@@ -81,7 +81,8 @@ private:
 
     Reporter m_report;
     TemperatureTexts m_temperatureTexts;
-    /// The latest reading and its count, shown in the text boxes when the window next repaints.
+    /// The latest reading and its count, shown in the text boxes once the port has delivered
+    /// what came with it.
     quint8 m_latestRaw = 0;
     qint64 m_latestCount = 0;
     bool m_latestShown = true;

@@ -1,139 +1,41 @@
 #include "serial_input/serialcontrol.h"
 
 #include "main_window/runtimeerror.h"
-
-#include <QAbstractEventDispatcher>
-#include <QCoreApplication>
-#include <QEvent>
-#include <QFileInfo>
+#include "serial_input/openfailuretext.h"
+#include <QDeadlineTimer>
 #include <QScopedValueRollback>
-#include <QSignalBlocker>
-#include <QTimerEvent>
-
+#include <QThread>
+#include <QTimer>
 #include <algorithm>
-#include <array>
 #include <chrono>
-
+#include <cstring>
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <termios.h>
 #endif
 
 namespace {
-
-// Posted to the control itself: the next turn of receive events, once clicks and repaints have
-// had theirs; the close after a loss; and a close asked for inside the port's own signal.
-const QEvent::Type TurnQueued = QEvent::Type(QEvent::User + 1);
-const QEvent::Type LossQueued = QEvent::Type(QEvent::User + 2);
-const QEvent::Type CloseQueued = QEvent::Type(QEvent::User + 3);
-
-// How long one turn of receive events may hold the event loop before clicks and repaints get
-// theirs; the clock is read every few readings, as reading it costs more than some readings.
-constexpr auto TurnLength = std::chrono::microseconds(500);
-constexpr int ReadingsBetweenClockReads = 16;
-
-// Bytes closer together than this are a stream, read once a frame: the clock costs about three
-// wake-ups a frame, against one a delivery for bytes read as they come.
-constexpr auto StreamSpacing = std::chrono::milliseconds(SerialControl::FrameMilliseconds / 3);
-
-// Every byte value once: Input() hands out one of these, so a reading allocates nothing.
-constexpr std::array<char, 256> everyByte()
-{
-    std::array<char, 256> bytes {};
-    for (int value = 0; value < 256; ++value)
-        bytes[size_t(value)] = char(value);
-    return bytes;
-}
-constexpr std::array<char, 256> EveryByte = everyByte();
-
-QString openFailureText(const QString &device, QSerialPort::SerialPortError error,
-                        const QString &reason)
-{
-    // Windows' own texts end with a full stop of their own ("Invalid function."): one is enough.
-    QString sentence = reason.trimmed();
-    while (sentence.endsWith(QLatin1Char('.')))
-        sentence.chop(1);
-    QString text = QStringLiteral("Cannot open serial port %1: %2.").arg(device, sentence);
-    if (error != QSerialPort::PermissionError)
-        return text;
-#ifdef Q_OS_UNIX
-    // Serial devices belong to a group; a user outside it may not open them at all.
-    const QFileInfo info(device);
-    if (!info.isReadable() || !info.isWritable())
-        return text
-            + QStringLiteral("\nYour user may not use serial ports: add it to the 'dialout' "
-                             "group (sudo adduser $USER dialout) and log in again.");
-#endif
-    return text
-        + QStringLiteral("\nAnother program is using the port; close it and start "
-                         "Thermometer again.");
-}
+// A wait for bytes ends after this on a quiet port, so that the reader sees a close.
+constexpr int WaitMilliseconds = 100;
+// A take this large (the sensor's line brings 64 bytes a frame) is a flood: read on at once.
+constexpr qint64 FloodTake = 1024;
+// How long a turn of receive events may hold the window's thread before clicks and repaints.
+constexpr auto TurnLength = std::chrono::milliseconds(2);
+using Clock = std::chrono::steady_clock;
 
 #ifdef Q_OS_UNIX
 // A break or a garbled byte would otherwise come through as a NUL, a reading of 0 degrees: the
-// system drops them instead. A true NUL byte still comes through. QSerialPort has no setting for
-// this, so it is set on its open descriptor.
-bool ignoreLineErrors(QSerialPort &port)
+// system drops them instead. QSerialPort has no setting for this. Empty, or the system's reason.
+QString ignoreLineErrors(QSerialPort &port)
 {
     termios mode {};
     if (tcgetattr(int(port.handle()), &mode) != 0)
-        return false;
+        return qt_error_string(errno);
     mode.c_iflag |= IGNBRK | IGNPAR;
-    return tcsetattr(int(port.handle()), TCSANOW, &mode) == 0;
+    return tcsetattr(int(port.handle()), TCSANOW, &mode) == 0 ? QString() : qt_error_string(errno);
 }
 #endif
-
 } // namespace
-
-SerialControl::SerialControl(const QString &firstPortDevice, QObject *parent, PortList systemPorts)
-    : QObject(parent)
-    , m_firstPortDevice(firstPortDevice)
-    , m_systemPorts(std::move(systemPorts))
-    , m_port(new QSerialPort(this))
-{
-    connect(m_port, &QSerialPort::readyRead, this, &SerialControl::portReadyRead);
-    connect(m_port, &QSerialPort::errorOccurred, this, &SerialControl::portError);
-}
-
-SerialControl::~SerialControl()
-{
-    // Nothing of ours may run while we are being destroyed.
-    m_port->disconnect(this);
-    m_frameClock.stop();
-    if (m_port->isOpen())
-        m_port->close();
-}
-
-void SerialControl::setCommPort(qint16 port)
-{
-    if (port < 1)
-        throw RuntimeError(RuntimeError::InvalidPortNumber,
-                           QStringLiteral("Invalid serial port number %1.").arg(port));
-    if (PortOpen())
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           QStringLiteral("The port number cannot change while the port is open."));
-    m_commPort = port;
-}
-
-void SerialControl::setRThreshold(qint16 threshold)
-{
-    if (threshold < 0)
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           QStringLiteral("Invalid receive threshold %1.").arg(threshold));
-    m_rThreshold = threshold;
-}
-
-void SerialControl::setSThreshold(qint16 threshold)
-{
-    if (threshold < 0)
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           QStringLiteral("Invalid send threshold %1.").arg(threshold));
-    m_sThreshold = threshold;
-}
-
-bool SerialControl::PortOpen() const
-{
-    return m_port->isOpen() && !m_closeDeferred;
-}
 
 QString SerialControl::deviceName() const
 {
@@ -159,308 +61,166 @@ QString SerialControl::deviceToOpen()
 
 void SerialControl::setPortOpen(bool open)
 {
-    if (!open) {
-        closePort();
+    if (!open)
+        return closePort();
+    if (PortOpen())
         return;
-    }
-    if (m_port->isOpen())
-        throw RuntimeError(RuntimeError::InvalidPropertyValue,
-                           QStringLiteral("Serial port %1 is already open.").arg(deviceName()));
     const QString device = deviceToOpen();
-
-    m_port->setPortName(device);
-    m_port->setReadBufferSize(InBufferSize);
-    // Set before opening, so the port never runs at another speed and a device that refuses a
-    // setting fails to open rather than delivering wrong readings.
-    m_port->setBaudRate(BaudRate);
-    m_port->setDataBits(QSerialPort::Data8);
-    m_port->setParity(QSerialPort::NoParity);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
-    if (!m_port->open(QIODevice::ReadOnly))
-        throw RuntimeError(RuntimeError::PortOpenFailed,
-                           openFailureText(device, m_port->error(), m_port->errorString()));
-#ifdef Q_OS_UNIX
-    if (!ignoreLineErrors(*m_port)) {
-        const QString reason = qt_error_string(errno);
-        m_port->close();
-        throw RuntimeError(RuntimeError::PortOpenFailed,
-                           openFailureText(device, QSerialPort::UnknownError, reason));
+    // Every page touched now: what the program holds stays the same however full it gets.
+    m_buffer.assign(size_t(InBufferSize), 0);
+    std::promise<Opening> opened;
+    std::future<Opening> opening = opened.get_future();
+    m_reader.reset(QThread::create(
+        [this, device, opened = std::move(opened)]() mutable { readPort(device, opened); }));
+    m_reader->setObjectName(QStringLiteral("Comm1 reader"));
+    m_reader->start();
+    if (const auto [error, reason] = opening.get(); error != QSerialPort::NoError) {
+        closePort();
+        throw RuntimeError(RuntimeError::PortOpenFailed, openFailureText(device, error, reason));
     }
-#endif
-    m_lossQueued = false;
-    m_moreMayWait = false;
-    if (auto *const dispatcher = QAbstractEventDispatcher::instance(thread()))
-        connect(dispatcher, &QAbstractEventDispatcher::awake, this, &SerialControl::askIdlePort,
-                Qt::UniqueConnection);
-    // Bytes that came before the port opened are announced as soon as the event loop runs.
 }
 
 QByteArray SerialControl::Input()
 {
-    char byte = 0;
-    // Reading an empty buffer would make the port take from the system again, ending a hold.
-    if (InBufferCount() == 0 || !m_port->getChar(&byte))
+    if (InBufferCount() == 0)
         return {};
-    // A read outside a turn (not in answer to one of our events) may leave bytes behind that
-    // the port will not announce again: a turn must come for them.
+    const auto byte = quint8(m_buffer[size_t(m_tail)]);
+    m_tail = (m_tail + 1) % InBufferSize;
+    m_count.fetch_sub(1, std::memory_order_release);
+    ++m_taken;
+    // A read outside an event may leave bytes behind that nothing would announce again.
     if (!m_delivering && InBufferCount() > 0)
-        queueTurn();
-    return QByteArray::fromRawData(&EveryByte[quint8(byte)], 1);
+        queueDelivery();
+    return QByteArray(1, char(byte));
 }
 
-qint64 SerialControl::InBufferCount() const
+// The reader's thread while the port is open: blocking reads, as QSerialPort documents them.
+void SerialControl::readPort(const QString &device, std::promise<Opening> &opened)
 {
-    return PortOpen() ? m_port->bytesAvailable() : 0;
-}
-
-void SerialControl::raiseOnComm(qint16 code)
-{
-    m_commEvent = code;
-    emit OnComm();
-}
-
-// Bytes after a quiet spell: delivered at once. While a stream lasts the clock reads the port,
-// and a read of our own delivers what it took itself.
-void SerialControl::portReadyRead()
-{
-    if (m_frameClock.isActive() || m_turnQueued || m_delivering || !PortOpen())
-        return;
-    // Bytes that come closer together than a few wake-ups a frame are a stream, cheaper read on
-    // the clock from now on; further apart, each wake-up reads them as they come.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - m_lastArrival < StreamSpacing)
-        m_frameClock.start(FrameMilliseconds, Qt::PreciseTimer, this);
-    m_lastArrival = now;
-    m_moreMayWait = InBufferCount() == InBufferSize;
-    TurnEnd end = TurnEnd::Closed;
-    {
-        const QScopedValueRollback<bool> inPortSignal(m_inPortSignal, true);
-        end = deliver();
-    }
-    if (m_closeDeferred)
-        QCoreApplication::postEvent(this, new QEvent(CloseQueued));
-    else
-        afterTurn(end);
-}
-
-// Each time the event loop wakes while no stream is read on the clock. A port that went away
-// may wake the loop without end and report nothing (Qt 6.8 takes its end-of-file for "nothing
-// yet"): asking it tells. A quiet port lets the loop sleep, so idle costs nothing.
-void SerialControl::askIdlePort()
-{
-    if (m_frameClock.isActive() || m_delivering || m_turnQueued || InBufferCount() >= InBufferSize)
-        return;
-    const qint64 before = InBufferCount();
-    if (!readWaiting())
-        return;
-    // What came is delivered by a turn, never from inside the event loop's wake-up. Otherwise
-    // the port watches on: Qt 6.4 takes a wake-up of its own that found nothing (the bytes taken
-    // by a read of ours) for an error, and may stop watching.
-    if (InBufferCount() > before)
-        queueTurn();
-    else
-        watch();
-}
-
-bool SerialControl::event(QEvent *event)
-{
-    if (event->type() == TurnQueued) {
-        m_turnQueued = false;
-        if (PortOpen())
-            afterTurn(deliver());
-        return true;
-    }
-    if (event->type() == LossQueued) {
-        m_lossQueued = false;
-        if (PortOpen()) {
-            closePort();
-            emit Lost();
+    QSerialPort port(device);
+    // Set before opening: a device that refuses a setting fails to open, not to read right.
+    port.setBaudRate(BaudRate);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port.open(QIODevice::ReadOnly))
+        return opened.set_value({port.error(), port.errorString()});
+#ifdef Q_OS_UNIX
+    if (const QString reason = ignoreLineErrors(port); !reason.isEmpty())
+        return opened.set_value({QSerialPort::UnknownError, reason});
+#endif
+    // Many sensors send nothing until DTR is on; a line without modem lines (a pty) refuses.
+    port.setDataTerminalReady(true);
+    port.setRequestToSend(true);
+    opened.set_value({QSerialPort::NoError, QString()});
+    bool failed = false; // an error the port reported, which on Windows shows in one wait only
+    QObject::connect(&port, &QSerialPort::errorOccurred, &port, [&failed](auto error) {
+        failed = failed || (error != QSerialPort::NoError && error != QSerialPort::TimeoutError);
+    });
+    while (!m_stopping) {
+        port.clearError();
+        const QDeadlineTimer timeUp(WaitMilliseconds);
+        if (port.waitForReadyRead(WaitMilliseconds) && !failed) {
+            const QDeadlineTimer frameEnd(FrameMilliseconds);
+            const QByteArray bytes = port.readAll();
+            if (!hand(bytes))
+                return;
+            if (bytes.size() < FloodTake) // a trickle wakes the reader once a frame, not a byte
+                QThread::msleep(ulong(frameEnd.remainingTime()));
+            continue;
         }
-        return true;
+        // A wait ends with bytes, an error or its time-out. Qt 6.5 to 6.10 also end it at once
+        // with no error on a hung-up line (end of file), and Qt on Windows with no error once its
+        // time is up: an error, or a wait cut short, is the line gone.
+        if (!failed && (port.error() == QSerialPort::TimeoutError || timeUp.hasExpired()))
+            continue;
+        m_lineLost = true;
+        return queueDelivery();
     }
-    if (event->type() == CloseQueued) {
-        m_closeDeferred = false;
-        if (m_port->isOpen())
-            m_port->close();
-        return true;
-    }
-    return QObject::event(event);
 }
 
-void SerialControl::timerEvent(QTimerEvent *event)
+// On the reader's thread: \a bytes go in behind those in the buffer; while it is full the reader
+// reads no more. False once the port is being closed.
+bool SerialControl::hand(const QByteArray &bytes)
 {
-    if (event->timerId() == m_frameClock.timerId())
-        frameTick();
-    else
-        QObject::timerEvent(event);
-}
-
-// Once a frame while a stream lasts: takes what came since the last tick and delivers it. A
-// frame without a byte ends the stream; the port then announces the next byte as it comes.
-void SerialControl::frameTick()
-{
-    // A turn still to come reads on by itself.
-    if (m_turnQueued)
-        return;
-    if (InBufferCount() == 0) {
-        m_frameClock.stop();
-        watch();
-        return;
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 size
+            = std::min(InBufferSize - m_count.load(std::memory_order_acquire), bytes.size() - done);
+        if (size == 0) {
+            QThread::msleep(FrameMilliseconds);
+            if (m_stopping)
+                return false;
+            continue;
+        }
+        const qint64 first = std::min(size, InBufferSize - m_head);
+        std::memcpy(m_buffer.data() + m_head, bytes.constData() + done, size_t(first));
+        std::memcpy(m_buffer.data(), bytes.constData() + done + first, size_t(size - first));
+        m_head = (m_head + size) % InBufferSize;
+        m_count.fetch_add(size, std::memory_order_release);
+        done += size;
+        queueDelivery();
     }
-    // Only a change of size makes the port watch again; watching while we read ourselves would
-    // have it wake for bytes already taken.
-    if (m_port->readBufferSize() != InBufferSize)
-        m_port->setReadBufferSize(InBufferSize);
-    if (readWaiting())
-        afterTurn(deliver());
-}
-
-// Takes what waits in the system into the buffer, up to its size, without waiting: false once
-// the port is lost.
-bool SerialControl::readWaiting()
-{
-    if (m_lossQueued || !PortOpen())
-        return false;
-    if (InBufferCount() < m_port->readBufferSize() && !answers() && isGone()) {
-        queueLoss();
-        return false;
-    }
-    m_moreMayWait = InBufferCount() == InBufferSize;
     return true;
 }
 
-// An error the port reports of its own: on Windows, how a line that went away shows itself.
-void SerialControl::portError(QSerialPort::SerialPortError error)
+// From either thread: the window's thread delivers once more, and is told no more than that.
+void SerialControl::queueDelivery()
 {
-    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
-        || error == QSerialPort::NotOpenError || m_lossQueued || !PortOpen())
+    if (!m_deliveryQueued.exchange(true))
+        QMetaObject::invokeMethod(this, &SerialControl::deliver, Qt::QueuedConnection);
+}
+
+// On the window's thread: a turn of receive events, one for each byte that waits.
+void SerialControl::deliver()
+{
+    // A turn after one that took all waits half a frame at least: a flood is shown about once a
+    // frame, not once a read, while a stream read once a frame is delivered as it comes.
+    const auto early = m_lastTurn + std::chrono::milliseconds(FrameMilliseconds / 2) - Clock::now();
+    if (!m_backlog && early.count() > 0)
+        return QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(early), this,
+                                  &SerialControl::deliver);
+    m_deliveryQueued = false;
+    if (m_delivering || !PortOpen())
         return;
-    if (isGone()) {
-        queueLoss();
+    if (m_lineLost) {
+        closePort();
+        emit Lost();
         return;
     }
-    // A read that found nothing (ours took the bytes first) makes Qt on Linux stop watching.
-    watch();
-}
-
-// Asked without waiting, a port takes what waits or times out. Anything else is a sign that its
-// line may have gone: an error, or nothing at all twice running. A hung-up line (an adapter
-// pulled out) reads end-of-file at once, forever, which some versions of Qt report nowhere else;
-// a live port on Windows answers nothing once while an event of its own is under way.
-bool SerialControl::answers()
-{
-    // Whatever the port signals here, the caller or a turn delivers what it took.
-    const QSignalBlocker quiet(m_port);
-    for (int asked = 0; asked < 2; ++asked) {
-        m_port->clearError();
-        if (m_port->waitForReadyRead(0) || m_port->error() == QSerialPort::TimeoutError)
-            return true;
-        if (m_port->error() != QSerialPort::NoError)
-            return false;
-    }
-    return false;
-}
-
-// Given the line speed it already has, a port that is there takes it; one whose line went away
-// (hung up, other end closed, adapter pulled out) cannot, on every system.
-bool SerialControl::isGone()
-{
-    const QSignalBlocker quiet(m_port);
-    return !m_port->setBaudRate(BaudRate);
-}
-
-// Taken once; the port is closed from the event loop, outside the port's own signals.
-void SerialControl::queueLoss()
-{
-    m_lossQueued = true;
-    m_frameClock.stop();
-    QCoreApplication::postEvent(this, new QEvent(LossQueued));
-}
-
-// The port takes what comes while its buffer has room, and announces it.
-void SerialControl::watch()
-{
-    m_port->setReadBufferSize(InBufferSize);
-    // It reads the system itself now: no read of ours may follow until it fills its buffer.
-    m_moreMayWait = false;
-}
-
-// One turn of receive events: one per byte while bytes wait, refilling from the system as the
-// buffer empties, until the turn is over.
-SerialControl::TurnEnd SerialControl::deliver()
-{
-    // Without a threshold there are no receive events: the bytes wait in the buffer, and then in
-    // the system.
+    // Without a threshold there are no receive events: the bytes wait.
     if (m_rThreshold < 1)
-        return TurnEnd::Stalled;
+        return;
     const QScopedValueRollback<bool> delivering(m_delivering, true);
-    const auto turnEnd = std::chrono::steady_clock::now() + TurnLength;
-    int untilClockRead = ReadingsBetweenClockReads;
-    for (;;) {
-        if (InBufferCount() < m_rThreshold) {
-            // Read on within the turn only after a read that filled the buffer: after a shorter
-            // one the system holds nothing more, and asking it again costs a call for nothing.
-            if (!m_moreMayWait || !readWaiting() || InBufferCount() < m_rThreshold)
-                return PortOpen() ? TurnEnd::Drained : TurnEnd::Closed;
-        }
-        const qint64 before = InBufferCount();
+    if (!std::exchange(m_backlog, false))
+        m_lastTurn = Clock::now();
+    const auto turnEnd = Clock::now() + TurnLength;
+    for (int reading = 1; InBufferCount() >= m_rThreshold; ++reading) {
+        const quint64 taken = m_taken;
         raiseOnComm(ReceiveEvent);
         if (!PortOpen())
-            return TurnEnd::Closed;
-        // A handler that takes nothing is not asked again until more bytes come, or the event
-        // loop would turn into a busy loop.
-        if (InBufferCount() >= before)
-            return TurnEnd::Stalled;
-        if (--untilClockRead == 0) {
-            untilClockRead = ReadingsBetweenClockReads;
-            if (std::chrono::steady_clock::now() >= turnEnd)
-                return TurnEnd::TimeUp;
+            return;
+        // A handler that takes nothing is asked again when more bytes come, not in a busy loop.
+        if (m_taken == taken)
+            break;
+        // The clock is read every few readings: reading it costs more than some readings.
+        if (reading % 16 == 0 && Clock::now() >= turnEnd) {
+            m_backlog = true;
+            queueDelivery(); // the rest after clicks and repaints
+            break;
         }
     }
+    emit Delivered();
 }
 
-void SerialControl::afterTurn(TurnEnd end)
-{
-    switch (end) {
-    case TurnEnd::Drained:
-        // In a stream, until the next tick the port holds its buffer full with the first byte
-        // that comes, so it takes nothing more and wakes no one. Otherwise, and for bytes short
-        // of the threshold, the port reads what comes and announces it.
-        if (m_frameClock.isActive() && InBufferCount() == 0)
-            m_port->setReadBufferSize(1);
-        else
-            watch();
-        break;
-    case TurnEnd::TimeUp:
-        queueTurn();
-        break;
-    case TurnEnd::Stalled:
-        m_frameClock.stop();
-        watch();
-        break;
-    case TurnEnd::Closed:
-        break;
-    }
-}
-
-void SerialControl::queueTurn()
-{
-    if (m_turnQueued)
-        return;
-    m_turnQueued = true;
-    QCoreApplication::postEvent(this, new QEvent(TurnQueued));
-}
-
+// The reader ends within a wait, and closes the port.
 void SerialControl::closePort()
 {
-    m_frameClock.stop();
-    if (!PortOpen())
+    if (!m_reader)
         return;
-    // The port deletes its notifier when it closes: not from inside that notifier's own signal.
-    if (m_inPortSignal) {
-        m_closeDeferred = true;
-        return;
-    }
-    m_port->close();
+    m_stopping = true;
+    m_reader->wait();
+    m_reader.reset();
+    m_stopping = m_lineLost = false;
+    m_count = m_head = m_tail = 0;
 }

@@ -1,34 +1,27 @@
 #pragma once
 
 #include "serial_input/serialportchoice.h"
-
-#include <QBasicTimer>
-#include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
-
+#include <QThread>
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
+#include <memory>
+#include <utility>
+#include <vector>
 
-/// The serial communications control: a port with stored settings (38400 bit/s, 8N1, a
-/// 1024-byte receive buffer), the properties the window sets and reads, and one notification,
-/// OnComm, whose CommEvent code says what happened.
+/// The serial communications control: a port with stored settings (38400 bit/s, 8N1), the
+/// properties the window sets and reads, and OnComm, whose CommEvent code says what happened.
 ///
-/// Every byte is its own receive event: OnComm once per byte, in order, none merged or dropped,
-/// in turns of at most half a millisecond so that clicks and repaints interleave with a flood.
-/// Bytes after a quiet spell are delivered as they come. While bytes keep coming, a few
-/// milliseconds apart or less, the port is read once a display frame instead: between reads the
-/// port holds its buffer full, so it takes nothing more from the system and stops waking the
-/// program. A full buffer waits in the system
-/// and holds back the sender. Bytes left in the buffer by a read of Input outside an event get
-/// events of their own.
-///
-/// A port that goes away (an adapter pulled out hangs its line up; a line whose other end
-/// closed) shows it by an error of its own, or, asked whenever the port is read and each time
-/// the event loop wakes while no stream is read, by an answer that is neither bytes nor a
-/// time-out. Either is only a sign: the line itself confirms the loss, as a port that has gone
-/// cannot take even the line speed it already has.
+/// A thread of its own reads the port, blocking, and takes what the system has received at least
+/// once a display frame while bytes come, whatever the window's thread is doing, into a receive
+/// buffer of InBufferSize bytes; while that is full it reads no more, and the system holds what
+/// comes. The window's thread delivers one OnComm per byte, in order, about once a frame, in turns
+/// short enough that clicks and repaints come between them; Delivered ends each turn. A port
+/// that goes away (an adapter pulled out, the other end closed) is reported once by Lost.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -51,92 +44,81 @@ public:
     };
 
     static constexpr qint32 BaudRate = 38400;
-    static constexpr qint64 InBufferSize = 1024;
-    static constexpr qint64 OutBufferSize = 512;
-    /// While bytes keep coming the port is read on this clock, about a display frame.
-    static constexpr int FrameMilliseconds = 16;
+    /// At 3840 readings a second, four and a half minutes of a window that does not run.
+    static constexpr qint64 InBufferSize = qint64(1) << 20;
+    /// While bytes come, the port is read at most once a 60 Hz display frame.
+    static constexpr int FrameMilliseconds = 17;
 
-    /// The system's serial ports, of which the first stands for CommPort 1 when no device is
-    /// pinned.
+    /// The system's serial ports: the first stands for CommPort 1 when no device is pinned.
     using PortList = std::function<QList<SerialPortDescription>()>;
-
     /// \a firstPortDevice is the device that CommPort 1 stands for ("/dev/ttyUSB0", a pty, ...);
     /// when it is empty, CommPort 1 is the first of \a systemPorts, chosen when the port opens.
     explicit SerialControl(const QString &firstPortDevice, QObject *parent = nullptr,
-                           PortList systemPorts = describeSerialPorts);
-    ~SerialControl() override;
-
-    qint16 CommPort() const { return m_commPort; }
-    void setCommPort(qint16 port);
-    qint16 RThreshold() const { return m_rThreshold; }
-    void setRThreshold(qint16 threshold);
-    qint16 SThreshold() const { return m_sThreshold; }
-    void setSThreshold(qint16 threshold);
-
-    bool PortOpen() const;
-    /// Opening raises RuntimeError with the device and the system's reason; closing a closed
-    /// port does nothing.
+                           PortList systemPorts = describeSerialPorts)
+        : QObject(parent)
+        , m_firstPortDevice(firstPortDevice)
+        , m_systemPorts(std::move(systemPorts))
+    {
+    }
+    ~SerialControl() override { closePort(); }
+    /// Only CommPort 1 has a device; another fails to open.
+    void setCommPort(qint16 port) { m_commPort = port; }
+    void setRThreshold(qint16 threshold) { m_rThreshold = threshold; }
+    void setSThreshold(qint16 threshold) { m_sThreshold = threshold; }
+    bool PortOpen() const { return m_reader != nullptr; }
+    /// Opening raises RuntimeError with the device and the system's reason; an open port stays.
     void setPortOpen(bool open);
-
     /// The code of the event being reported by OnComm.
     qint16 CommEvent() const { return m_commEvent; }
     /// Takes at most one byte from the receive buffer; empty when nothing waits.
     QByteArray Input();
-    /// Bytes in the receive buffer.
-    qint64 InBufferCount() const;
-
+    qint64 InBufferCount() const { return PortOpen() ? m_count.load() : 0; }
     /// The device of the current CommPort, empty when no device stands for it (yet).
     QString deviceName() const;
-
     /// Reports an event to the window now: sets CommEvent and emits OnComm.
-    void raiseOnComm(qint16 code);
+    void raiseOnComm(qint16 code)
+    {
+        m_commEvent = code;
+        emit OnComm();
+    }
 
 signals:
     void OnComm();
-    /// The open port went away (device unplugged, other end closed). The port is closed
-    /// already; no further event follows.
+    /// A turn of receive events is over: the window shows what they changed.
+    void Delivered();
+    /// The open port went away. It is closed already; no further event follows.
     void Lost();
 
-protected:
-    bool event(QEvent *event) override;
-    void timerEvent(QTimerEvent *event) override;
-
 private:
-    /// How a turn of receive events ended.
-    enum class TurnEnd { Drained, TimeUp, Stalled, Closed };
+    using Opening = std::pair<QSerialPort::SerialPortError, QString>;
 
     QString deviceToOpen();
-    void portReadyRead();
-    void askIdlePort();
-    void portError(QSerialPort::SerialPortError error);
-    bool answers();
-    bool isGone();
-    void queueLoss();
-    void frameTick();
-    bool readWaiting();
-    void watch();
-    TurnEnd deliver();
-    void afterTurn(TurnEnd end);
-    void queueTurn();
+    void readPort(const QString &device, std::promise<Opening> &opened);
+    bool hand(const QByteArray &bytes);
+    void queueDelivery();
+    void deliver();
     void closePort();
 
     const QString m_firstPortDevice;
     const PortList m_systemPorts;
-    /// The device chosen for CommPort 1 when the build pinned none.
-    QString m_chosenDevice;
-    QSerialPort *const m_port;
+    QString m_chosenDevice; ///< for CommPort 1 when the build pinned none
     qint16 m_commPort = 1;
     qint16 m_rThreshold = 0;
     qint16 m_sThreshold = 0;
     qint16 m_commEvent = 0;
-    /// Runs while bytes keep coming: the port is read on its ticks.
-    QBasicTimer m_frameClock;
-    bool m_turnQueued = false;
-    bool m_delivering = false; ///< in a turn of receive events
-    bool m_inPortSignal = false; ///< in the port's own readyRead
-    bool m_closeDeferred = false; ///< closed, but the port itself closes once its signal is over
-    bool m_lossQueued = false;
-    bool m_moreMayWait = false; ///< the last read filled the buffer: more may wait
-    /// When bytes last came with the port watched.
-    std::chrono::steady_clock::time_point m_lastArrival;
+    /// The receive buffer, a ring: the reader fills it at m_head, the window takes from m_tail,
+    /// and m_count hands the bytes over between the two threads.
+    std::vector<char> m_buffer;
+    qint64 m_head = 0;
+    qint64 m_tail = 0;
+    std::atomic<qint64> m_count {0};
+    /// Bytes taken by Input(): a handler that takes none is not asked again.
+    quint64 m_taken = 0;
+    std::unique_ptr<QThread> m_reader;
+    std::atomic<bool> m_stopping {false};
+    std::atomic<bool> m_lineLost {false};
+    std::atomic<bool> m_deliveryQueued {false};
+    bool m_delivering = false;
+    bool m_backlog = false; ///< the last turn ended with bytes still to deliver
+    std::chrono::steady_clock::time_point m_lastTurn;
 };

@@ -8,7 +8,6 @@
 // Input: a sequence of operations, each an opcode byte and its arguments (see run()).
 
 #include "main_window/form1.h"
-#include "main_window/repaintthrottle.h"
 #include "main_window/runtimeerror.h"
 #include "serial_input/serialcontrol.h"
 #include "strip_chart/chartsurface.h"
@@ -89,8 +88,8 @@ public:
         m_form.show();
         // After the window's own handlers: sees what each event and each repaint did.
         QObject::connect(m_form.Comm1, &SerialControl::OnComm, &m_form, [this] { observe(); });
-        QObject::connect(m_form.findChild<RepaintThrottle *>(), &RepaintThrottle::aboutToRepaint,
-                         &m_form, [this] { repainting(); });
+        QObject::connect(m_form.Comm1, &SerialControl::Delivered, &m_form,
+                         [this] { repainting(); });
     }
 
     void run(const quint8 *data, size_t size);
@@ -259,7 +258,8 @@ void Harness::observe()
     check("reading");
 }
 
-// Just before the window repaints, the boxes take the latest reading, replacing what was typed.
+// Once the port has delivered what came together, the boxes take the latest reading, replacing
+// what was typed.
 void Harness::repainting()
 {
     if (!m_model.latestShown) {

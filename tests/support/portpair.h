@@ -45,6 +45,9 @@ public:
     bool write(const QByteArray &bytes);
     /// Takes the line away from the program; false if that failed.
     bool pullOut(Loss loss);
+    /// Bytes written that the program has not yet taken from the system, or -1 where that
+    /// cannot be seen (Windows).
+    qint64 untaken() const;
 
 #ifdef Q_OS_UNIX
     /// The sensor's end, for a writer on a thread of its own.

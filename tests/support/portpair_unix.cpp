@@ -55,6 +55,11 @@ bool PortPair::pullOut(Loss loss)
     return true;
 }
 
+qint64 PortPair::untaken() const
+{
+    return m_line->pty.untaken();
+}
+
 int PortPair::masterFd() const
 {
     return m_line->pty.masterFd();

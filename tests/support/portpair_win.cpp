@@ -138,6 +138,11 @@ bool PortPair::write(const QByteArray &bytes)
     return true;
 }
 
+qint64 PortPair::untaken() const
+{
+    return -1;
+}
+
 bool PortPair::pullOut(Loss loss)
 {
     if (!cannotPullOut(loss).isEmpty() || !isValid())

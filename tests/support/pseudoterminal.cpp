@@ -30,6 +30,12 @@ PseudoTerminal::PseudoTerminal()
     fcntl(m_slave, F_SETFD, FD_CLOEXEC);
 }
 
+qint64 PseudoTerminal::untaken() const
+{
+    int waiting = 0;
+    return ioctl(m_slave, FIONREAD, &waiting) == 0 ? waiting : -1;
+}
+
 PseudoTerminal::~PseudoTerminal()
 {
     closeMaster();

@@ -27,6 +27,8 @@ public:
     bool hangUp();
     static bool mayHangUp();
     int masterFd() const { return m_master; }
+    /// Bytes written into the master that no reader of the port's device has taken yet.
+    qint64 untaken() const;
 
 private:
     int m_master = -1;
