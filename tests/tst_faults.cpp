@@ -5,6 +5,7 @@
 // Wine instead, the port then a COM port that Wine maps to the same link.
 
 #include "support/closerequest.h"
+#include "support/processcpu.h"
 #include "support/pseudoterminal.h"
 
 #include <QDir>
@@ -108,35 +109,6 @@ QList<Window> visibleWindows()
         windows.append(window);
     }
     return windows;
-}
-
-// CPU time the process \a pid has used, user and system, in seconds; negative if unknown.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    // The fields after the command name, which may hold blanks, from the state on: user and
-    // system time are the 12th and 13th.
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong())
-        / double(::sysconf(_SC_CLK_TCK));
-}
-
-// The CPU time of all of \a pids; negative if any is unknown.
-double cpuSeconds(const QList<qint64> &pids)
-{
-    double sum = 0;
-    for (const qint64 pid : pids) {
-        const double used = cpuSeconds(pid);
-        if (used < 0)
-            return -1;
-        sum += used;
-    }
-    return sum;
 }
 
 QByteArray procFile(qint64 pid, const char *name)

@@ -12,7 +12,6 @@ public:
         PortOpenFailed = 1001, ///< the serial port could not be opened at start-up
         PortLost = 1002, ///< the open serial port went away
         InvalidPortNumber = 1003, ///< no device stands for the requested port number
-        InvalidPropertyValue = 1004, ///< a control property was given a value it cannot take
     };
 
     RuntimeError(Number number, const QString &description);

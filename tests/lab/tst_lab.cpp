@@ -6,6 +6,7 @@
 // It refuses to run anywhere but in the lab: the program it starts chooses its own port.
 
 #include "support/closerequest.h"
+#include "support/processcpu.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -81,18 +82,6 @@ QStringList openTtys(qint64 pid)
             ttys.append(target);
     }
     return ttys;
-}
-
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return fields.size() < 13 ? -1
-                              : double(fields.at(11).toLongLong() + fields.at(12).toLongLong())
-            / double(::sysconf(_SC_CLK_TCK));
 }
 
 // The 8250 driver's line for ttyS1: its UART, counts and modem lines.
