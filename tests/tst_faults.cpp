@@ -117,19 +117,52 @@ QByteArray procFile(qint64 pid, const char *name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Wine's server for \a prefix: it waits and reads for the program, so its CPU is the program's.
-QList<qint64> wineServers(const QString &prefix)
+// The processes Wine runs for \a prefix, the server among them.
+QList<qint64> wineProcesses(const QString &prefix)
 {
     const QByteArray mark = "\0WINEPREFIX=" + QFile::encodeName(prefix) + '\0';
     QList<qint64> pids;
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool isPid = false;
         const qint64 pid = entry.toLongLong(&isPid);
-        if (isPid && procFile(pid, "comm").startsWith("wineserver")
-            && ('\0' + procFile(pid, "environ")).contains(mark))
+        if (isPid && ('\0' + procFile(pid, "environ")).contains(mark))
             pids.append(pid);
     }
     return pids;
+}
+
+// Wine's server for \a prefix: it waits and reads for the program, so its CPU is the program's.
+QList<qint64> wineServers(const QString &prefix)
+{
+    QList<qint64> pids = wineProcesses(prefix);
+    pids.removeIf([](qint64 pid) { return !procFile(pid, "comm").startsWith("wineserver"); });
+    return pids;
+}
+
+// What Wine is doing for \a prefix, for a start that showed no window: each process with its
+// state, what it waits on in the kernel and its CPU, and the windows the X server shows.
+QByteArray wineState(const QString &prefix)
+{
+    QByteArray state;
+    for (const qint64 pid : wineProcesses(prefix)) {
+        const QByteArray stat = procFile(pid, "stat");
+        state += QByteArray::number(pid) + ' ' + procFile(pid, "comm").trimmed() + " state "
+            + stat.mid(stat.lastIndexOf(')') + 2, 1) + " waits in " + procFile(pid, "wchan")
+            + " cpu " + QByteArray::number(cpuSeconds(pid), 'f', 2)
+            + " s: " + procFile(pid, "cmdline").replace('\0', ' ').trimmed() + '\n';
+    }
+    const QStringList shown = output(QStringLiteral("xdotool"),
+                                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                      QStringLiteral("--name"), QStringLiteral(".")})
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    state += "windows shown:";
+    for (const QString &id : shown)
+        state += " \""
+            + output(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), id})
+                  .trimmed()
+                  .toLocal8Bit()
+            + '"';
+    return state + '\n';
 }
 
 // Bytes written to the line that the program has not read yet.
@@ -170,7 +203,7 @@ private slots:
     void floodIsCountedInFull();
 
 private:
-    void start(bool unprivileged = false, bool newWineServer = true);
+    void start(bool unprivileged = false, bool newWineServer = true, bool traced = false);
     /// Polls the visible windows until \a found accepts one, at most \a timeoutMs.
     template<typename Found> Window waitForWindow(Found found, int timeoutMs);
     /// Starts the program and waits for its main window, or its report box; under Wine, once
@@ -338,10 +371,16 @@ void TestFaults::linkPortToPty()
     QVERIFY(QFile::link(m_pty->devicePath(), Port));
 }
 
-void TestFaults::start(bool unprivileged, bool newWineServer)
+void TestFaults::start(bool unprivileged, bool newWineServer, bool traced)
 {
     QProcessEnvironment environment
         = UnderWine ? wineEnvironment() : QProcessEnvironment::systemEnvironment();
+    if (traced) {
+        // Where Wine's start of the program goes, on its standard error: each DLL it loads, each
+        // process it makes, timed.
+        environment.insert(QStringLiteral("WINEDEBUG"),
+                           QStringLiteral("+timestamp,+pid,+process,+loaddll"));
+    }
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     if (unprivileged && !UnderWine) {
         // The display's cookie and runtime directory are root's: give nobody a cookie of its own.
@@ -419,19 +458,27 @@ Window TestFaults::startShowing(bool mainWindow, int timeoutMs, bool unprivilege
         // Seen a few times in some hundred starts on a loaded machine: Wine showed no window,
         // neither the main window nor a report box, and the program had not even written its
         // report. The cases are about what the program does with its window, so it starts once
-        // more, saying so, on the same server, whose own start-up is then over; a second miss
-        // fails the case.
-        qWarning("no window under Wine within %d ms; starting once more. The program wrote: %s",
-                 timeoutMs, m_stderr.constData());
+        // more, saying so and what Wine was doing, on the same server, whose own start-up is then
+        // over, with Wine's start of it traced; a second miss fails the case.
+        qWarning("no window under Wine within %d ms; starting once more. The program wrote: %s\n"
+                 "Wine's processes then: %s",
+                 timeoutMs, m_stderr.constData(), wineState(m_winePrefix->path()).constData());
         m_program.kill();
         m_program.waitForFinished(5000);
         m_stderr.clear();
         m_reportLineAt = -1;
-        start(unprivileged, false);
+        start(unprivileged, false, true);
         window = waitForWindow(wanted, timeoutMs);
     }
-    if (window.id.isEmpty())
-        qWarning("no window within %d ms. The program wrote: %s", timeoutMs, m_stderr.constData());
+    if (window.id.isEmpty()) {
+        QFile serverLog(m_scratch.filePath(QStringLiteral("wineserver.log")));
+        qWarning("no window within %d ms. The program wrote: %s\nWine's processes then: %s\n"
+                 "Its server wrote: %s",
+                 timeoutMs, m_stderr.constData(),
+                 UnderWine ? wineState(m_winePrefix->path()).constData() : "",
+                 serverLog.open(QIODevice::ReadOnly) ? serverLog.readAll().right(4000).constData()
+                                                     : "");
+    }
     return window;
 }
 
