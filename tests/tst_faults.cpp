@@ -162,7 +162,14 @@ QByteArray wineState(const QString &prefix)
                   .trimmed()
                   .toLocal8Bit()
             + '"';
-    return state + '\n';
+    QProcess display;
+    display.setProcessChannelMode(QProcess::MergedChannels);
+    display.start(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")});
+    display.waitForFinished(5000);
+    QFile serverLog(WineBed + QStringLiteral("/xvfb.log"));
+    return state + "\nthe X server's screen: " + display.readAll().trimmed() + "\nits log ends: "
+        + (serverLog.open(QIODevice::ReadOnly) ? serverLog.readAll().right(2000) : QByteArray())
+        + '\n';
 }
 
 // Bytes written to the line that the program has not read yet.
@@ -203,7 +210,7 @@ private slots:
     void floodIsCountedInFull();
 
 private:
-    void start(bool unprivileged = false, bool newWineServer = true, bool traced = false);
+    void start(bool unprivileged = false, bool traced = false);
     /// Polls the visible windows until \a found accepts one, at most \a timeoutMs.
     template<typename Found> Window waitForWindow(Found found, int timeoutMs);
     /// Starts the program and waits for its main window, or its report box; under Wine, once
@@ -371,7 +378,7 @@ void TestFaults::linkPortToPty()
     QVERIFY(QFile::link(m_pty->devicePath(), Port));
 }
 
-void TestFaults::start(bool unprivileged, bool newWineServer, bool traced)
+void TestFaults::start(bool unprivileged, bool traced)
 {
     QProcessEnvironment environment
         = UnderWine ? wineEnvironment() : QProcessEnvironment::systemEnvironment();
@@ -400,7 +407,7 @@ void TestFaults::start(bool unprivileged, bool newWineServer, bool traced)
     // apply. The server opens the ports, so it runs without them too.
     const QStringList withoutCapabilities {QStringLiteral("--inh-caps=-all"),
                                            QStringLiteral("--bounding-set=-all")};
-    if (UnderWine && newWineServer) {
+    if (UnderWine) {
         // Started here, the server writes to a file of its own rather than to the program's
         // standard error, where it lists all its objects when the line hangs up.
         QProcess server;
@@ -458,8 +465,9 @@ Window TestFaults::startShowing(bool mainWindow, int timeoutMs, bool unprivilege
         // Seen a few times in some hundred starts on a loaded machine: Wine showed no window,
         // neither the main window nor a report box, and the program had not even written its
         // report. The cases are about what the program does with its window, so it starts once
-        // more, saying so and what Wine was doing, on the same server, whose own start-up is then
-        // over, with Wine's start of it traced; a second miss fails the case.
+        // more, saying so and what Wine was doing, with Wine's start of it traced; a second miss
+        // fails the case. On a server of its own: the server's desktop process chose the display
+        // driver for every program the server runs, and had found none.
         qWarning("no window under Wine within %d ms; starting once more. The program wrote: %s\n"
                  "Wine's processes then: %s",
                  timeoutMs, m_stderr.constData(), wineState(m_winePrefix->path()).constData());
@@ -467,7 +475,9 @@ Window TestFaults::startShowing(bool mainWindow, int timeoutMs, bool unprivilege
         m_program.waitForFinished(5000);
         m_stderr.clear();
         m_reportLineAt = -1;
-        start(unprivileged, false, true);
+        if (!stopWineServer())
+            return {};
+        start(unprivileged, true);
         window = waitForWindow(wanted, timeoutMs);
     }
     if (window.id.isEmpty()) {
