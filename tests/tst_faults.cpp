@@ -210,11 +210,11 @@ private slots:
     void floodIsCountedInFull();
 
 private:
-    void start(bool unprivileged = false, bool traced = false);
+    void start(bool unprivileged = false);
     /// Polls the visible windows until \a found accepts one, at most \a timeoutMs.
     template<typename Found> Window waitForWindow(Found found, int timeoutMs);
-    /// Starts the program and waits for its main window, or its report box; under Wine, once
-    /// more if neither shows.
+    /// Starts the program and waits for its main window, or its report box; says what was
+    /// running if neither shows.
     Window startShowing(bool mainWindow, int timeoutMs, bool unprivileged = false);
     Window startShowingMainWindow() { return startShowing(true, MainWindowWithinMs); }
     void warmUpPrefix();
@@ -378,17 +378,10 @@ void TestFaults::linkPortToPty()
     QVERIFY(QFile::link(m_pty->devicePath(), Port));
 }
 
-void TestFaults::start(bool unprivileged, bool traced)
+void TestFaults::start(bool unprivileged)
 {
     QProcessEnvironment environment
         = UnderWine ? wineEnvironment() : QProcessEnvironment::systemEnvironment();
-    if (traced) {
-        // Where Wine's start of the program goes, on its standard error: each DLL it loads, each
-        // process it makes, timed.
-        environment.insert(QStringLiteral("WINEDEBUG"),
-                           QStringLiteral("+timestamp,+pid,+process,+loaddll"));
-    }
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     if (unprivileged && !UnderWine) {
         // The display's cookie and runtime directory are root's: give nobody a cookie of its own.
         environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
@@ -460,26 +453,7 @@ Window TestFaults::startShowing(bool mainWindow, int timeoutMs, bool unprivilege
         return (window.size == MainWindowSize) == mainWindow;
     };
     start(unprivileged);
-    Window window = waitForWindow(wanted, timeoutMs);
-    if (window.id.isEmpty() && UnderWine && m_program.state() == QProcess::Running) {
-        // Seen a few times in some hundred starts on a loaded machine: Wine showed no window,
-        // neither the main window nor a report box, and the program had not even written its
-        // report. The cases are about what the program does with its window, so it starts once
-        // more, saying so and what Wine was doing, with Wine's start of it traced; a second miss
-        // fails the case. On a server of its own: the server's desktop process chose the display
-        // driver for every program the server runs, and had found none.
-        qWarning("no window under Wine within %d ms; starting once more. The program wrote: %s\n"
-                 "Wine's processes then: %s",
-                 timeoutMs, m_stderr.constData(), wineState(m_winePrefix->path()).constData());
-        m_program.kill();
-        m_program.waitForFinished(5000);
-        m_stderr.clear();
-        m_reportLineAt = -1;
-        if (!stopWineServer())
-            return {};
-        start(unprivileged, true);
-        window = waitForWindow(wanted, timeoutMs);
-    }
+    const Window window = waitForWindow(wanted, timeoutMs);
     if (window.id.isEmpty()) {
         QFile serverLog(m_scratch.filePath(QStringLiteral("wineserver.log")));
         qWarning("no window within %d ms. The program wrote: %s\nWine's processes then: %s\n"

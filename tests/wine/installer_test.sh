@@ -50,11 +50,15 @@ export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml
 # The installed program must find every DLL in its own folder, as on a machine without Qt.
 unset WINEPATH
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself: X's abstract sockets are the machine's, not the root's, so a
+# number chosen here may be another server's. -noreset: no reset while Wine's desktop connects.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" \
+    >"$out/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.05; done
+[[ -s "$work/display" ]] || fail "Xvfb did not start: $(cat "$out/xvfb.log")"
+DISPLAY=:$(head -n 1 "$work/display")
+export DISPLAY
 
 wineboot -i >"$out/wineboot.log" 2>&1
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$line/COM5" /f >/dev/null
