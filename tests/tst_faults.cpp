@@ -382,6 +382,7 @@ void TestFaults::start(bool unprivileged)
 {
     QProcessEnvironment environment
         = UnderWine ? wineEnvironment() : QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     if (unprivileged && !UnderWine) {
         // The display's cookie and runtime directory are root's: give nobody a cookie of its own.
         environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
