@@ -140,8 +140,9 @@ QList<qint64> wineServers(const QString &prefix)
 }
 
 // What Wine is doing for \a prefix, for a start that showed no window: each process with its
-// state, what it waits on in the kernel and its CPU, and the windows the X server shows.
-QByteArray wineState(const QString &prefix)
+// state, what it waits on in the kernel and its CPU; the windows the X server shows and whether
+// it answers, with its log; and the end of the Wine server's log \a serverLog.
+QByteArray wineState(const QString &prefix, const QString &serverLog)
 {
     QByteArray state;
     for (const qint64 pid : wineProcesses(prefix)) {
@@ -151,25 +152,20 @@ QByteArray wineState(const QString &prefix)
             + " cpu " + QByteArray::number(cpuSeconds(pid), 'f', 2)
             + " s: " + procFile(pid, "cmdline").replace('\0', ' ').trimmed() + '\n';
     }
-    const QStringList shown = output(QStringLiteral("xdotool"),
-                                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                      QStringLiteral("--name"), QStringLiteral(".")})
-                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    state += "windows shown:";
-    for (const QString &id : shown)
-        state += " \""
-            + output(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), id})
-                  .trimmed()
-                  .toLocal8Bit()
-            + '"';
     QProcess display;
     display.setProcessChannelMode(QProcess::MergedChannels);
-    display.start(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")});
+    display.start(QStringLiteral("sh"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("xdotool search --onlyvisible --name . getwindowname %@; "
+                                  "xdotool getdisplaygeometry")});
     display.waitForFinished(5000);
-    QFile serverLog(WineBed + QStringLiteral("/xvfb.log"));
-    return state + "\nthe X server's screen: " + display.readAll().trimmed() + "\nits log ends: "
-        + (serverLog.open(QIODevice::ReadOnly) ? serverLog.readAll().right(2000) : QByteArray())
-        + '\n';
+    const auto tail = [](const QString &path, int size) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().right(size) : QByteArray();
+    };
+    return state + "the windows shown, then the X server's screen:\n" + display.readAll()
+        + "the X server's log ends:\n" + tail(WineBed + QStringLiteral("/xvfb.log"), 2000)
+        + "\nthe Wine server's log ends:\n" + tail(serverLog, 4000) + '\n';
 }
 
 // Bytes written to the line that the program has not read yet.
@@ -456,13 +452,12 @@ Window TestFaults::startShowing(bool mainWindow, int timeoutMs, bool unprivilege
     start(unprivileged);
     const Window window = waitForWindow(wanted, timeoutMs);
     if (window.id.isEmpty()) {
-        QFile serverLog(m_scratch.filePath(QStringLiteral("wineserver.log")));
-        qWarning("no window within %d ms. The program wrote: %s\nWine's processes then: %s\n"
-                 "Its server wrote: %s",
-                 timeoutMs, m_stderr.constData(),
-                 UnderWine ? wineState(m_winePrefix->path()).constData() : "",
-                 serverLog.open(QIODevice::ReadOnly) ? serverLog.readAll().right(4000).constData()
-                                                     : "");
+        qWarning("no window within %d ms. The program wrote: %s\n%s", timeoutMs,
+                 m_stderr.constData(),
+                 UnderWine ? wineState(m_winePrefix->path(),
+                                       m_scratch.filePath(QStringLiteral("wineserver.log")))
+                                 .constData()
+                           : "");
     }
     return window;
 }
