@@ -23,6 +23,10 @@ public:
             if (m_form.Comm1->CommEvent() == SerialControl::ReceiveEvent)
                 ++m_taken;
         });
+        // The boxes are brought up to date once a frame, on Delivered: a paint between two shows
+        // what was taken up to the last.
+        QObject::connect(m_form.Comm1, &SerialControl::Delivered, m_form.Comm1,
+                         [this] { m_shown = m_taken; });
     }
 
     bool load(QString *error)
@@ -36,7 +40,7 @@ public:
     QLineEdit *temperatureBox() const override { return m_form.txtTemp; }
     QLineEdit *counterBox() const override { return m_form.txtIndex; }
     QAbstractButton *recordButton() const override { return m_form.cmdPlot; }
-    qint64 readingsTaken() const override { return m_taken; }
+    qint64 readingsTaken() const override { return m_shown; }
     QString expectedCounter(qint64 readings, bool recording) const override
     {
         // While recording the counter starts again after each full chart.
@@ -49,6 +53,7 @@ private:
     QString m_error;
     Form1 m_form;
     qint64 m_taken = 0;
+    qint64 m_shown = 0;
 };
 
 class Baseline : public Subject

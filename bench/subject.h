@@ -23,7 +23,8 @@ public:
     virtual QLineEdit *counterBox() const = 0;
     /// The Start/Stop button; null when there is none.
     virtual QAbstractButton *recordButton() const = 0;
-    /// Readings taken from the line so far, each counted as its handler returns.
+    /// Readings taken from the line so far, each counted as its handler returns, up to the last
+    /// time the window brought its boxes up to date.
     virtual qint64 readingsTaken() const = 0;
     /// The counter shown after \a readings readings since recording was switched on or off.
     virtual QString expectedCounter(qint64 readings, bool recording) const = 0;

@@ -16,6 +16,8 @@
 #   THERMOMETER_QT_WINDOWS, default /opt/qt-windows, where scripts/test-windows puts it).
 #   --runs N (default 5), --seconds S measured per run (default 10).
 #   --idle: the port open and nothing arriving, instead of the sensor's stream.
+#   --before EXE: another Windows build of the program (an earlier commit's
+#   thermometer-faults.exe, its port the same COM port) measured in every run too, beside the rest.
 # The bed gives it the modem-line library, WINEPATH, an X server, and a /dev without ttyS*
 # (Wine makes each a COM port). Needs xdotool.
 set -euo pipefail
@@ -28,6 +30,7 @@ if [[ $# -gt 0 && "$1" != --* ]]; then
 fi
 runs=5
 seconds=10
+before_program=
 rate=3840
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -35,6 +38,7 @@ while [[ $# -gt 0 ]]; do
     --seconds) seconds=$2; shift 2 ;;
     # A reading every 1000 s: the port is open and quiet throughout.
     --idle) rate=0.001; shift ;;
+    --before) before_program=$(realpath "$2"); shift 2 ;;
     *) echo "wine-cost: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -66,7 +70,8 @@ windows_program=$(cache THERMOMETER_WINDOWS_PROGRAM_DIR)/thermometer-faults.exe
 naive_program=$(cache THERMOMETER_WINDOWS_PROGRAM_DIR)/../bench/thermometer-naive.exe
 com_port=$(cache THERMOMETER_FAULTS_COM_PORT)
 preload=$THERMOMETER_WINE_BED/lib/libmodemlines.so
-for file in "$linux_program" "$sensor" "$windows_program" "$naive_program" "$preload"; do
+for file in "$linux_program" "$sensor" "$windows_program" "$naive_program" "$preload" \
+    ${before_program:+"$before_program"}; do
     [[ -f "$file" ]] || { echo "wine-cost: missing $file" >&2; exit 2; }
 done
 
@@ -132,9 +137,11 @@ measure() {
     local title='^Thermometer$'
     if [[ $subject == linux ]]; then
         QT_QPA_PLATFORM=xcb "$linux_program" 2>"$log" &
-    elif [[ $subject == windows ]]; then
+    elif [[ $subject == windows || $subject == before ]]; then
+        local exe=$windows_program
+        [[ $subject == before ]] && exe=$before_program
         # Not through a function: $! must be the program's own process (wine execs into it).
-        LD_PRELOAD=$preload wine "$windows_program" 2>"$log" &
+        LD_PRELOAD=$preload wine "$exe" 2>"$log" &
     else
         # It ends by itself, well after the measured window.
         LD_PRELOAD=$preload wine "$naive_program" "$com_port" $((seconds + 6)) 2>"$log" &
@@ -199,14 +206,12 @@ echo "== $what; $runs runs of $seconds s, after 3 s of warm-up" >&2
 echo "CPU, % of one core; counters: what each counter box showed at the end" >&2
 printf '%-4s %-10s %-14s %-15s %-15s %-16s %-6s %-13s %-8s %s\n' run Linux Wine:program \
     Wine:wineserver Wine:together Wine:its_others ratio naive:together /naive counters
-linux_all=() wine_all=() ratios=() naive_all=() naive_ratios=()
+linux_all=() wine_all=() ratios=() naive_all=() naive_ratios=() before_all=() before_ratios=()
+subjects=(linux windows naive ${before_program:+before})
 for run in $(seq "$runs"); do
     # The order turns, so that none always meets the machine warmer.
-    case $((run % 3)) in
-    1) order=(linux windows naive) ;;
-    2) order=(windows naive linux) ;;
-    0) order=(naive linux windows) ;;
-    esac
+    shift_by=$(((run - 1) % ${#subjects[@]}))
+    order=("${subjects[@]:shift_by}" "${subjects[@]:0:shift_by}")
     for subject in "${order[@]}"; do
         measure "$subject"
         case $subject in
@@ -214,8 +219,17 @@ for run in $(seq "$runs"); do
         windows) wine_cpu=$cpu wine_server=$server wine_others=$others wine_counter=$counter ;;
         naive) naive_total=$(awk -v p="$cpu" -v s="$server" 'BEGIN { printf "%.2f", p + s }')
             naive_counter=$counter ;;
+        before) before_total=$(awk -v p="$cpu" -v s="$server" 'BEGIN { printf "%.2f", p + s }')
+            before_counter=$counter ;;
         esac
     done
+    if [[ -n "$before_program" ]]; then
+        before_ratio=$(awk -v b="$before_total" -v n="$naive_total" \
+            'BEGIN { print (n > 0 ? sprintf("%.3f", b / n) : "-") }')
+        printf '     before: Wine (program + wineserver) %s %%, /naive %s, counter %s\n' \
+            "$before_total" "$before_ratio" "$before_counter"
+        before_all+=("$before_total") before_ratios+=("$before_ratio")
+    fi
     read -r wine_total ratio naive_ratio < <(awk -v p="$wine_cpu" -v s="$wine_server" \
         -v l="$linux_cpu" -v n="$naive_total" 'BEGIN { printf "%.2f %s %s\n", p + s,
             (l > 0 ? sprintf("%.1f", (p + s) / l) : "-"), (n > 0 ? sprintf("%.3f", (p + s) / n) : "-") }')
@@ -230,3 +244,8 @@ printf 'median of %s runs: Linux %s %%, Wine (program + wineserver) %s %%, Wine 
     "$(printf '%s\n' "${wine_all[@]}" | median)" "$(printf '%s\n' "${ratios[@]}" | median)"
 printf '  the naive program under Wine (program + wineserver) %s %%, Thermometer / naive %s\n' \
     "$(printf '%s\n' "${naive_all[@]}" | median)" "$(printf '%s\n' "${naive_ratios[@]}" | median)"
+if [[ -n "$before_program" ]]; then
+    printf '  before (%s) under Wine (program + wineserver) %s %%, before / naive %s\n' \
+        "$before_program" "$(printf '%s\n' "${before_all[@]}" | median)" \
+        "$(printf '%s\n' "${before_ratios[@]}" | median)"
+fi

@@ -66,7 +66,7 @@ private:
         qint64 count;
         float chartY;
     };
-    /// What the boxes showed at one repaint, and how many readings had come by then.
+    /// What the boxes showed at one repaint, and how many readings the window had shown by then.
     struct Shown
     {
         qsizetype readings;
@@ -80,6 +80,7 @@ private:
     QList<RuntimeError> m_reports;
     QList<Taken> m_taken;
     QList<Shown> m_shown;
+    qsizetype m_shownUpTo = 0;
 };
 
 void TestBadInput::init()
@@ -91,6 +92,7 @@ void TestBadInput::init()
     m_reports.clear();
     m_taken.clear();
     m_shown.clear();
+    m_shownUpTo = 0;
     m_form = std::make_unique<Form1>(
         m_line->deviceName(), [this](const RuntimeError &error) { m_reports.append(error); });
     // Connected after the window's own handler: sees what each event left behind.
@@ -98,8 +100,11 @@ void TestBadInput::init()
         if (m_form->Comm1->CommEvent() == SerialControl::ReceiveEvent)
             m_taken.append({m_form->SampleIndex, m_form->Picture1->CurrentY()});
     });
+    // The boxes are brought up to date once a frame: a paint shows the readings up to then.
+    connect(m_form->Comm1, &SerialControl::Delivered, this,
+            [this] { m_shownUpTo = m_taken.size(); });
     m_paints = std::make_unique<PaintWatch>(m_form->txtTemp, [this] {
-        m_shown.append({m_taken.size(), m_form->txtTemp->text(), m_form->txtIndex->text()});
+        m_shown.append({m_shownUpTo, m_form->txtTemp->text(), m_form->txtIndex->text()});
     });
     m_form->Form_Load();
     QVERIFY(!m_form->hasEnded());

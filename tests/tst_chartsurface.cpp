@@ -524,6 +524,7 @@ void TestChartSurface::screenFollowsTheImage()
     // image, whatever part of it each repaint covered.
     for (const Steps &batch : batches) {
         run(*surface, batch);
+        surface->showDrawn();
         QTest::qWait(30);
     }
     const QImage shown = surface->screen()

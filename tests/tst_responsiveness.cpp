@@ -4,15 +4,21 @@
 
 #include "main_window/form1.h"
 #include "main_window/runtimeerror.h"
+#include "strip_chart/chartsurface.h"
+#include "support/paintwatch.h"
 #include "support/portpair.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -72,6 +78,8 @@ class TestResponsiveness : public QObject
 private slots:
     void clickIsHandledPromptlyDuringAFlood_data();
     void clickIsHandledPromptlyDuringAFlood();
+    void floodRepaintsAtMostOnceAFrame_data();
+    void floodRepaintsAtMostOnceAFrame();
 };
 
 void TestResponsiveness::clickIsHandledPromptlyDuringAFlood_data()
@@ -129,6 +137,54 @@ void TestResponsiveness::clickIsHandledPromptlyDuringAFlood()
     qInfo("%d clicks while %lld bytes flooded in: median %.2f ms, worst %.2f ms", clicks,
           flood.written(), handledAfter.at(handledAfter.size() / 2) / 1000.0, worst / 1000.0);
     QVERIFY2(worst <= BoundMs * 1000, qPrintable(QString::number(worst / 1000.0)));
+}
+
+void TestResponsiveness::floodRepaintsAtMostOnceAFrame_data()
+{
+    QTest::addColumn<bool>("recording");
+    QTest::newRow("recording off") << false;
+    QTest::newRow("recording on") << true;
+}
+
+// However fast readings come, the texts and the chart are repainted at most once a display frame.
+void TestResponsiveness::floodRepaintsAtMostOnceAFrame()
+{
+    QFETCH(bool, recording);
+    if (const QString why = PortPair::unavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    PortPair line;
+    QVERIFY(line.isValid());
+    QApplication::setCursorFlashTime(0); // the text cursor's blink repaints the box on its own
+    QList<RuntimeError> reports;
+    Form1 form(line.deviceName(), [&](const RuntimeError &error) { reports.append(error); });
+    form.Form_Load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    if (recording)
+        form.cmdPlot->click();
+    QWidget *const watched[] = {form.txtTemp, form.txtIndex, form.Picture1};
+    int paints[3] = {};
+    std::vector<std::unique_ptr<PaintWatch>> watches;
+    for (int i = 0; i < 3; ++i)
+        watches.push_back(std::make_unique<PaintWatch>(watched[i], [&paints, i] { ++paints[i]; }));
+
+    Flood flood(line);
+    QTRY_VERIFY(flood.written() > 100000);
+    std::fill(std::begin(paints), std::end(paints), 0);
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 before = flood.written();
+    QTest::qWait(2000);
+    const double frames = double(clock.nsecsElapsed()) / 1e9 * 60;
+    QVERIFY(flood.written() > before + 100000); // a flood, not the sensor's rate
+    for (int i = 0; i < 3; ++i) {
+        qInfo("%s: %d repaints in %.0f frames", qPrintable(watched[i]->objectName()), paints[i],
+              frames);
+        // Frames laid end to end from the first: a span not starting on an edge holds one more.
+        QVERIFY2(paints[i] <= frames + 1, qPrintable(watched[i]->objectName()));
+    }
+    QVERIFY(paints[0] > 0 && paints[1] > 0 && (paints[2] > 0) == recording);
+    QVERIFY(reports.isEmpty());
 }
 
 QTEST_MAIN(TestResponsiveness)

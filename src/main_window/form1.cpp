@@ -194,8 +194,8 @@ void Form1::Comm1_Lost()
 }
 
 // A person sees one reading a frame, and laying a box's text out costs more than all the rest of
-// a reading: the handler notes the reading and its count, and the boxes show the latest of them
-// once the readings the port delivered together have all had their events.
+// a reading: the handler notes the reading and its count, and the boxes and the chart show the
+// latest of them when the port says a frame's readings have had their events.
 void Form1::receiveSample()
 {
     const QByteArray text = Comm1->Input();
@@ -214,6 +214,7 @@ void Form1::receiveSample()
 // Whatever was typed into a box since is replaced, as by any reading.
 void Form1::showLatestReading()
 {
+    Picture1->showDrawn();
     if (m_latestShown)
         return;
     m_latestShown = true;
@@ -241,6 +242,7 @@ void Form1::cmdPlot_Click()
     }
     SampleIndex = 0;
     Picture1->Cls();
+    Picture1->showDrawn();
 }
 
 void Form1::changeEvent(QEvent *event)

@@ -4,11 +4,9 @@
 #include "serial_input/openfailuretext.h"
 #include <QDeadlineTimer>
 #include <QScopedValueRollback>
-#include <QThread>
-#include <QTimer>
 #include <algorithm>
-#include <chrono>
-#include <cstring>
+#include <array>
+#include <numeric>
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <termios.h>
@@ -21,7 +19,6 @@ constexpr int WaitMilliseconds = 100;
 constexpr qint64 FloodTake = 1024;
 // How long a turn of receive events may hold the window's thread before clicks and repaints.
 constexpr auto TurnLength = std::chrono::milliseconds(2);
-using Clock = std::chrono::steady_clock;
 
 #ifdef Q_OS_UNIX
 // A break or a garbled byte would otherwise come through as a NUL, a reading of 0 degrees: the
@@ -91,7 +88,13 @@ QByteArray SerialControl::Input()
     // A read outside an event may leave bytes behind that nothing would announce again.
     if (!m_delivering && InBufferCount() > 0)
         queueDelivery();
-    return QByteArray(1, char(byte));
+    // Over the byte's own entry in a table of every value: a reading allocates nothing.
+    static const auto everyByte = [] {
+        std::array<char, 256> values {};
+        std::iota(values.begin(), values.end(), char(0));
+        return values;
+    }();
+    return QByteArray::fromRawData(&everyByte[byte], 1);
 }
 
 // The reader's thread while the port is open: blocking reads, as QSerialPort documents them.
@@ -119,14 +122,24 @@ void SerialControl::readPort(const QString &device, std::promise<Opening> &opene
         failed = failed || (error != QSerialPort::NoError && error != QSerialPort::TimeoutError);
     });
     while (!m_stopping) {
+        // While the buffer is full the reader takes no more: the system holds what comes.
+        const qint64 room = std::min(InBufferSize - m_count.load(std::memory_order_acquire),
+                                     InBufferSize - m_head);
+        if (room == 0) {
+            QThread::msleep(FrameMilliseconds);
+            continue;
+        }
         port.clearError();
         const QDeadlineTimer timeUp(WaitMilliseconds);
-        if (port.waitForReadyRead(WaitMilliseconds) && !failed) {
+        // What a read left behind (at the buffer's end, or in a flood) is there without a wait.
+        if ((port.bytesAvailable() > 0 || port.waitForReadyRead(WaitMilliseconds)) && !failed) {
             const QDeadlineTimer frameEnd(FrameMilliseconds);
-            const QByteArray bytes = port.readAll();
-            if (!hand(bytes))
-                return;
-            if (bytes.size() < FloodTake) // a trickle wakes the reader once a frame, not a byte
+            const qint64 size = std::max<qint64>(0, port.read(m_buffer.data() + m_head, room));
+            m_head = (m_head + size) % InBufferSize;
+            m_count.fetch_add(size, std::memory_order_release);
+            queueDelivery();
+            // A trickle wakes the reader once a frame, not once a byte.
+            if (size < FloodTake && port.bytesAvailable() == 0)
                 QThread::msleep(ulong(frameEnd.remainingTime()));
             continue;
         }
@@ -140,30 +153,6 @@ void SerialControl::readPort(const QString &device, std::promise<Opening> &opene
     }
 }
 
-// On the reader's thread: \a bytes go in behind those in the buffer; while it is full the reader
-// reads no more. False once the port is being closed.
-bool SerialControl::hand(const QByteArray &bytes)
-{
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 size
-            = std::min(InBufferSize - m_count.load(std::memory_order_acquire), bytes.size() - done);
-        if (size == 0) {
-            QThread::msleep(FrameMilliseconds);
-            if (m_stopping)
-                return false;
-            continue;
-        }
-        const qint64 first = std::min(size, InBufferSize - m_head);
-        std::memcpy(m_buffer.data() + m_head, bytes.constData() + done, size_t(first));
-        std::memcpy(m_buffer.data(), bytes.constData() + done + first, size_t(size - first));
-        m_head = (m_head + size) % InBufferSize;
-        m_count.fetch_add(size, std::memory_order_release);
-        done += size;
-        queueDelivery();
-    }
-    return true;
-}
-
 // From either thread: the window's thread delivers once more, and is told no more than that.
 void SerialControl::queueDelivery()
 {
@@ -174,12 +163,6 @@ void SerialControl::queueDelivery()
 // On the window's thread: a turn of receive events, one for each byte that waits.
 void SerialControl::deliver()
 {
-    // A turn after one that took all waits half a frame at least: a flood is shown about once a
-    // frame, not once a read, while a stream read once a frame is delivered as it comes.
-    const auto early = m_lastTurn + std::chrono::milliseconds(FrameMilliseconds / 2) - Clock::now();
-    if (!m_backlog && early.count() > 0)
-        return QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(early), this,
-                                  &SerialControl::deliver);
     m_deliveryQueued = false;
     if (m_delivering || !PortOpen())
         return;
@@ -192,8 +175,6 @@ void SerialControl::deliver()
     if (m_rThreshold < 1)
         return;
     const QScopedValueRollback<bool> delivering(m_delivering, true);
-    if (!std::exchange(m_backlog, false))
-        m_lastTurn = Clock::now();
     const auto turnEnd = Clock::now() + TurnLength;
     for (int reading = 1; InBufferCount() >= m_rThreshold; ++reading) {
         const quint64 taken = m_taken;
@@ -205,11 +186,24 @@ void SerialControl::deliver()
             break;
         // The clock is read every few readings: reading it costs more than some readings.
         if (reading % 16 == 0 && Clock::now() >= turnEnd) {
-            m_backlog = true;
             queueDelivery(); // the rest after clicks and repaints
             break;
         }
     }
+    showWhenDue();
+}
+
+// After a turn: the window shows what the events changed at once if it last did so a frame ago,
+// or else when that frame is over, so that it repaints at most once a frame even in a flood.
+void SerialControl::showWhenDue()
+{
+    const auto wait = m_lastShown + Frame - Clock::now();
+    if (wait.count() > 0) {
+        if (!m_showTimer.isActive())
+            m_showTimer.start(std::chrono::ceil<std::chrono::milliseconds>(wait));
+        return;
+    }
+    m_lastShown = Clock::now();
     emit Delivered();
 }
 

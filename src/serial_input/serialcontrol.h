@@ -5,6 +5,7 @@
 #include <QSerialPort>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -19,8 +20,8 @@
 /// A thread of its own reads the port, blocking, and takes what the system has received at least
 /// once a display frame while bytes come, whatever the window's thread is doing, into a receive
 /// buffer of InBufferSize bytes; while that is full it reads no more, and the system holds what
-/// comes. The window's thread delivers one OnComm per byte, in order, about once a frame, in turns
-/// short enough that clicks and repaints come between them; Delivered ends each turn. A port
+/// comes. The window's thread delivers one OnComm per byte, in order, in turns short enough that
+/// clicks and repaints come between them; Delivered follows at most once a display frame. A port
 /// that goes away (an adapter pulled out, the other end closed) is reported once by Lost.
 class SerialControl : public QObject
 {
@@ -59,6 +60,8 @@ public:
         , m_firstPortDevice(firstPortDevice)
         , m_systemPorts(std::move(systemPorts))
     {
+        m_showTimer.setSingleShot(true);
+        connect(&m_showTimer, &QTimer::timeout, this, &SerialControl::showWhenDue);
     }
     ~SerialControl() override { closePort(); }
     /// Only CommPort 1 has a device; another fails to open.
@@ -84,7 +87,8 @@ public:
 
 signals:
     void OnComm();
-    /// A turn of receive events is over: the window shows what they changed.
+    /// Receive events came since the last Delivered, a display frame ago at least: the window
+    /// shows what they changed.
     void Delivered();
     /// The open port went away. It is closed already; no further event follows.
     void Lost();
@@ -94,9 +98,9 @@ private:
 
     QString deviceToOpen();
     void readPort(const QString &device, std::promise<Opening> &opened);
-    bool hand(const QByteArray &bytes);
     void queueDelivery();
     void deliver();
+    void showWhenDue();
     void closePort();
 
     const QString m_firstPortDevice;
@@ -106,8 +110,8 @@ private:
     qint16 m_rThreshold = 0;
     qint16 m_sThreshold = 0;
     qint16 m_commEvent = 0;
-    /// The receive buffer, a ring: the reader fills it at m_head, the window takes from m_tail,
-    /// and m_count hands the bytes over between the two threads.
+    /// The receive buffer, a ring: the reader reads into it at m_head, the window takes from
+    /// m_tail, and m_count hands the bytes over between the two threads.
     std::vector<char> m_buffer;
     qint64 m_head = 0;
     qint64 m_tail = 0;
@@ -119,6 +123,8 @@ private:
     std::atomic<bool> m_lineLost {false};
     std::atomic<bool> m_deliveryQueued {false};
     bool m_delivering = false;
-    bool m_backlog = false; ///< the last turn ended with bytes still to deliver
-    std::chrono::steady_clock::time_point m_lastTurn;
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto Frame = std::chrono::nanoseconds(1000000000 / 60);
+    Clock::time_point m_lastShown;
+    QTimer m_showTimer; ///< Delivered when the frame after the last one is over
 };

@@ -52,7 +52,6 @@ void ChartSurface::Cls()
     m_currentY = 0;
     m_cleared = true;
     m_drawn = QRect(QPoint(0, 0), contentsRect().size());
-    update(contentsRect());
 }
 
 void ChartSurface::PSet(float x, float y)
@@ -92,11 +91,11 @@ const QImage &ChartSurface::image()
     return m_image;
 }
 
-// Repaints only what has been drawn since the last repaint: a reading changes a column or two,
-// and repainting the whole chart each frame cost more than all of the readings' lines. One
-// rectangle around it all, grown as lines come, so that Qt's dirty region stays one rectangle;
-// a pixel more on each side for the pen's square ends and for device pixels that a pixel of the
-// area shares with its neighbours at fractional pixel ratios.
+// Notes what has been drawn since the last repaint, to repaint only that: a reading changes a
+// column or two, and repainting the whole chart each frame cost more than all of the readings'
+// lines. One rectangle around it all, grown as lines come, so that Qt's dirty region stays one
+// rectangle; a pixel more on each side for the pen's square ends and for device pixels that a
+// pixel of the area shares with its neighbours at fractional pixel ratios.
 void ChartSurface::markDrawn(QPoint from, QPoint to, QSize area)
 {
     const QRect line = QRect(QPoint(std::min(from.x(), to.x()), std::min(from.y(), to.y())),
@@ -106,7 +105,12 @@ void ChartSurface::markDrawn(QPoint from, QPoint to, QSize area)
     if (line.isEmpty() || m_drawn.contains(line))
         return;
     m_drawn = m_drawn.united(line);
-    update(m_drawn.translated(contentsRect().topLeft()));
+}
+
+void ChartSurface::showDrawn()
+{
+    if (!m_drawn.isEmpty())
+        update(m_drawn.translated(contentsRect().topLeft()));
 }
 
 // A reading only notes its line; the painter draws all that is noted at once, when the surface

@@ -11,9 +11,9 @@
 ///
 /// What is drawn is kept in an image of the surface's own, so it survives the window being
 /// covered, minimised or moved. Points and lines are noted as they come and painted into the
-/// image together, just before it is shown or read; drawing marks what it changed for repaint,
-/// which Qt coalesces, so a flood of readings costs one repaint per display frame, not one per
-/// reading.
+/// image together, just before it is shown or read; drawing notes what it changed, and
+/// showDrawn asks for its repaint, so that a flood of readings costs one repaint per display
+/// frame, not one per reading.
 class ChartSurface : public QFrame
 {
     Q_OBJECT
@@ -43,6 +43,9 @@ public:
     void PSet(float x, float y);
     /// Draws from the current position to (x, y), clipped at the edges, and moves there.
     void Line(float x, float y);
+
+    /// Asks for a repaint of what was drawn or cleared since the last repaint.
+    void showDrawn();
 
     /// The drawing area with everything drawn so far, at the screen's device pixel ratio.
     const QImage &image();
