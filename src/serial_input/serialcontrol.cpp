@@ -18,7 +18,7 @@ constexpr int WaitMilliseconds = 100;
 // A take this large (the sensor's line brings 64 bytes a frame) is a flood: read on at once.
 constexpr qint64 FloodTake = 1024;
 // How long a turn of receive events may hold the window's thread before clicks and repaints.
-constexpr auto TurnLength = std::chrono::milliseconds(2);
+constexpr auto TurnLength = std::chrono::milliseconds(1);
 
 #ifdef Q_OS_UNIX
 // A break or a garbled byte would otherwise come through as a NUL, a reading of 0 degrees: the
@@ -197,7 +197,7 @@ void SerialControl::deliver()
 // or else when that frame is over, so that it repaints at most once a frame even in a flood.
 void SerialControl::showWhenDue()
 {
-    const auto wait = m_lastShown + Frame - Clock::now();
+    const auto wait = m_lastShown + std::chrono::milliseconds(FrameMilliseconds) - Clock::now();
     if (wait.count() > 0) {
         if (!m_showTimer.isActive())
             m_showTimer.start(std::chrono::ceil<std::chrono::milliseconds>(wait));

@@ -124,7 +124,6 @@ private:
     std::atomic<bool> m_deliveryQueued {false};
     bool m_delivering = false;
     using Clock = std::chrono::steady_clock;
-    static constexpr auto Frame = std::chrono::nanoseconds(1000000000 / 60);
     Clock::time_point m_lastShown;
     QTimer m_showTimer; ///< Delivered when the frame after the last one is over
 };
