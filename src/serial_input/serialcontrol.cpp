@@ -157,7 +157,7 @@ void SerialControl::readPort(const QString &device, std::promise<Opening> &opene
 void SerialControl::queueDelivery()
 {
     if (!m_deliveryQueued.exchange(true))
-        QMetaObject::invokeMethod(this, &SerialControl::deliver, Qt::QueuedConnection);
+        emit bytesCame(QPrivateSignal());
 }
 
 // On the window's thread: a turn of receive events, one for each byte that waits.

@@ -17,12 +17,11 @@
 /// The serial communications control: a port with stored settings (38400 bit/s, 8N1), the
 /// properties the window sets and reads, and OnComm, whose CommEvent code says what happened.
 ///
-/// A thread of its own reads the port, blocking, and takes what the system has received at least
-/// once a display frame while bytes come, whatever the window's thread is doing, into a receive
-/// buffer of InBufferSize bytes; while that is full it reads no more, and the system holds what
-/// comes. The window's thread delivers one OnComm per byte, in order, in turns short enough that
-/// clicks and repaints come between them; Delivered follows at most once a display frame. A port
-/// that goes away (an adapter pulled out, the other end closed) is reported once by Lost.
+/// A thread of its own reads the port, blocking, at least once a display frame while bytes come,
+/// whatever the window's thread is doing, into a receive buffer of InBufferSize bytes (while it
+/// is full, the system holds what comes). The window's thread delivers one OnComm per byte, in
+/// order, in turns short enough for clicks and repaints between them; Delivered follows at most
+/// once a frame. A port that goes away (an adapter pulled out) is reported once by Lost.
 class SerialControl : public QObject
 {
     Q_OBJECT
@@ -62,6 +61,8 @@ public:
     {
         m_showTimer.setSingleShot(true);
         connect(&m_showTimer, &QTimer::timeout, this, &SerialControl::showWhenDue);
+        connect(this, &SerialControl::bytesCame, this, &SerialControl::deliver,
+                Qt::QueuedConnection);
     }
     ~SerialControl() override { closePort(); }
     /// Only CommPort 1 has a device; another fails to open.
@@ -92,6 +93,7 @@ signals:
     void Delivered();
     /// The open port went away. It is closed already; no further event follows.
     void Lost();
+    void bytesCame(QPrivateSignal); ///< from the reader, queued to the window's thread
 
 private:
     using Opening = std::pair<QSerialPort::SerialPortError, QString>;
@@ -110,12 +112,11 @@ private:
     qint16 m_rThreshold = 0;
     qint16 m_sThreshold = 0;
     qint16 m_commEvent = 0;
-    /// The receive buffer, a ring: the reader reads into it at m_head, the window takes from
-    /// m_tail, and m_count hands the bytes over between the two threads.
+    /// The receive buffer, a ring: the reader adds at m_head, the window takes at m_tail.
     std::vector<char> m_buffer;
     qint64 m_head = 0;
     qint64 m_tail = 0;
-    std::atomic<qint64> m_count {0};
+    std::atomic<qint64> m_count {0}; ///< hands the bytes over between the two threads
     /// Bytes taken by Input(): a handler that takes none is not asked again.
     quint64 m_taken = 0;
     std::unique_ptr<QThread> m_reader;
