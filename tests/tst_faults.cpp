@@ -217,6 +217,8 @@ private:
     qint64 flood(qint64 bytes, int timeoutMs);
     void linkPortToPty();
     QProcessEnvironment wineEnvironment() const;
+    /// Where the bed's modem-line library writes the lines the program last set on the pty.
+    QString modemLinesFile() const { return m_scratch.filePath(QStringLiteral("modem-lines")); }
     bool runWine(const QString &command, const QStringList &arguments, int timeoutMs = 60000);
     bool stopWineServer();
     bool mapPort(bool mapped);
@@ -282,6 +284,7 @@ void TestFaults::init()
     m_pty = std::make_unique<PseudoTerminal>();
     QVERIFY(m_pty->isValid());
     QFile::remove(Port);
+    QFile::remove(modemLinesFile());
     m_stderr.clear();
     m_reportLineAt = -1;
     m_mainWindowSeen = false;
@@ -320,6 +323,7 @@ QProcessEnvironment TestFaults::wineEnvironment() const
     // Wine's .NET and HTML engines are of no use here, and offering to install them opens windows.
     environment.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
     environment.insert(QStringLiteral("LD_PRELOAD"), WinePreload);
+    environment.insert(QStringLiteral("THERMOMETER_MODEM_LINES"), modemLinesFile());
     return environment;
 }
 
@@ -642,6 +646,15 @@ void TestFaults::exitAndCloseBoxEndWithStatusZero()
     const Window window = startShowingMainWindow();
     QVERIFY(!window.id.isEmpty());
     QVERIFY(m_pty->write(QByteArray(100, char(50))));
+    // Many sensors send nothing until DTR is on. A pty has no modem lines: under Wine the
+    // bed's library sees what the program set, on Linux the lab's real lines show it.
+    if (UnderWine) {
+        const auto linesSet = [this] {
+            QFile file(modemLinesFile());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none set)");
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(linesSet(), QByteArray("DTR RTS"), 5000);
+    }
     if (quietMs > 0) {
         const Window box = waitForWindow(
             [](const Window &window) { return window.size != MainWindowSize; }, quietMs);

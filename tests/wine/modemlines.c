@@ -2,12 +2,16 @@
  * Wine's wait for serial events asks for them (TIOCMGET) and gives up when that fails. On a pty
  * slave this answers the modem-line requests as a UART with a device attached would (DSR, CTS
  * and DCD set; DTR and RTS as last set); every other request, and every other file, goes to
- * the real ioctl. */
+ * the real ioctl. Wine sets DTR and RTS through these requests too, so when the environment
+ * names a file in THERMOMETER_MODEM_LINES, the lines last set are written there ("DTR RTS",
+ * "DTR", "RTS" or nothing) for a test to read. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdarg.h>
 #include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -15,8 +19,9 @@
 
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 
-/* The lines the program sets; the ones it reads are fixed. */
-static int outputs = TIOCM_DTR | TIOCM_RTS;
+/* The lines the program sets, off until it sets them, so that a test sees what it set; the ones
+ * it reads are fixed. */
+static int outputs = 0;
 static const int inputs = TIOCM_DSR | TIOCM_CTS | TIOCM_CAR;
 
 /* Unix98 pty slaves have the character majors 136 to 143. */
@@ -26,6 +31,18 @@ static int is_pty_slave(int fd)
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
         return 0;
     return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
+static void note_outputs(int lines)
+{
+    const char *path = getenv("THERMOMETER_MODEM_LINES");
+    FILE *file = path != NULL ? fopen(path, "w") : NULL;
+    if (file == NULL)
+        return;
+    fprintf(file, "%s%s%s", (lines & TIOCM_DTR) ? "DTR" : "",
+            (lines & TIOCM_DTR) && (lines & TIOCM_RTS) ? " " : "",
+            (lines & TIOCM_RTS) ? "RTS" : "");
+    fclose(file);
 }
 
 static int modem_lines(unsigned long request, int *arg)
@@ -41,12 +58,13 @@ static int modem_lines(unsigned long request, int *arg)
         return 0;
     case TIOCMSET:
         __atomic_store_n(&outputs, *arg & settable, __ATOMIC_SEQ_CST);
+        note_outputs(*arg & settable);
         return 0;
     case TIOCMBIS:
-        __atomic_or_fetch(&outputs, *arg & settable, __ATOMIC_SEQ_CST);
+        note_outputs(__atomic_or_fetch(&outputs, *arg & settable, __ATOMIC_SEQ_CST));
         return 0;
     case TIOCMBIC:
-        __atomic_and_fetch(&outputs, ~(*arg & settable), __ATOMIC_SEQ_CST);
+        note_outputs(__atomic_and_fetch(&outputs, ~(*arg & settable), __ATOMIC_SEQ_CST));
         return 0;
     }
     errno = EINVAL;
