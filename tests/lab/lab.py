@@ -2,6 +2,7 @@
 """The host's side of the lab: boots the guest in QEMU and does what its tests ask.
 
 Usage: lab.py RUN_DIR KERNEL INITRD SENSOR ROOT WORK MODULES [--shell] [--append ARGS]
+              [--share TAG=DIR]...
 
 The guest has the console on ttyS0, a 16550A on ttyS1 and an FTDI adapter on USB, both fed from
 Unix sockets in RUN_DIR by SENSOR (the simulated sensor), and a control line (virtio-serial
@@ -9,7 +10,8 @@ port "lab") on which its tests ask, one line at a time, for what only the host c
 line, pull the adapter out or plug it back in (QMP), send a break. Every request is answered
 with a line that starts with "ok" or "error". ROOT is the guest's root (read-only, under a tmpfs
 overlay), WORK the checkout with its build, MODULES the kernel's modules, all shared by 9p; the
-guest writes its results into RUN_DIR/out.
+guest writes its results into RUN_DIR/out. Each --share gives the guest DIR, read-only, at
+/lab/TAG.
 
 Plain emulation is used where KVM does not boot the guest (nothing on its console in 10 s, or
 no hello in 30 s).
@@ -80,6 +82,9 @@ class Lab:
          self.modules) = args[:7]
         self.shell = "--shell" in args
         self.append = args[args.index("--append") + 1] if "--append" in args else ""
+        self.shares = [args[i + 1].split("=", 1) for i, arg in enumerate(args) if arg == "--share"]
+        if self.shares:
+            self.append += " thermometer.lab.shares=" + ",".join(tag for tag, _ in self.shares)
         self.feeds = {}
         self.qemu = None
         self.qmp = None
@@ -119,6 +124,8 @@ class Lab:
             command += ["-trace", event]
         command += share("root", self.root) + share("work", self.work)
         command += share("modules", self.modules) + share("out", self.path("out"), False)
+        for tag, path in self.shares:
+            command += share(tag, path)
         return command
 
     def start(self, accel):
@@ -349,7 +356,7 @@ def main():
         if lab.shell:
             for line in LINES:
                 lab.feed(line, ["--rate", "10"])
-        status = lab.serve(24 * 3600 if lab.shell else 1500)
+        status = lab.serve(24 * 3600 if lab.shell else 2400)
         try:
             lab.qemu.wait(30)
         except subprocess.TimeoutExpired:

@@ -149,11 +149,13 @@ private slots:
     void modemLinesOnWhileOpen_data();
     void modemLinesOnWhileOpen();
     void portHeldIsReported();
+    void windowsOnTheAdapter_data();
+    void windowsOnTheAdapter();
 
 private:
     QString ask(const QString &request);
     void setAdapterPresent(bool present);
-    void start(const QString &expectedPort);
+    void start(const QString &expectedPort, const QString &program = {});
     template<typename Found> Window waitForWindow(Found found, int timeoutMs);
     /// Feeds \a count readings at \a rate (0: as fast as the line takes) and returns the last.
     int feed(const QString &device, int rate, int count, int seed);
@@ -189,8 +191,11 @@ void TestLab::init()
     m_stderr.clear();
     m_main = {};
     m_program.disconnect(this);
-    connect(&m_program, &QProcess::readyReadStandardError, this,
-            [this] { m_stderr += m_program.readAllStandardError(); });
+    connect(&m_program, &QProcess::readyReadStandardError, this, [this] {
+        m_stderr += m_program.readAllStandardError();
+        // The Windows build's standard error is in text mode.
+        m_stderr.replace("\r\n", "\n");
+    });
     ask(QStringLiteral("say %1 %2")
             .arg(QLatin1String(QTest::currentTestFunction()),
                  QLatin1String(QTest::currentDataTag())));
@@ -248,22 +253,29 @@ void TestLab::setAdapterPresent(bool present)
     run(QStringLiteral("udevadm"), {QStringLiteral("settle")});
 }
 
-void TestLab::start(const QString &expectedPort)
+// Starts the program (\a program: another way to run it, tests/lab/windows) and, unless
+// \a expectedPort is empty, waits for its window.
+void TestLab::start(const QString &expectedPort, const QString &program)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_program.setProcessEnvironment(environment);
-    const QString program
-        = QCoreApplication::applicationDirPath() + QStringLiteral("/thermometer-lab");
-    m_program.start(program, {});
+    if (program.isEmpty())
+        m_program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/thermometer-lab"),
+                        {});
+    else
+        m_program.start(program, {QStringLiteral("run")});
     QVERIFY(m_program.waitForStarted(10000));
     if (expectedPort.isEmpty())
         return;
+    // Wine starts a program in seconds more, many of them under emulation.
     m_main = waitForWindow([](const Window &window) { return window.size == MainWindowSize; },
-                           StartMs);
+                           program.isEmpty() ? StartMs : 3 * StartMs);
     QVERIFY2(!m_main.id.isEmpty(), m_stderr.constData());
-    // The console and the ports with no UART are never opened: only the sensor's is.
-    QCOMPARE(openTtys(m_program.processId()), QStringList {expectedPort});
+    // The console and the ports with no UART are never opened: only the sensor's is. (Under
+    // Wine the port is held by a process of Wine's, and Wine sees no other.)
+    if (program.isEmpty())
+        QCOMPARE(openTtys(m_program.processId()), QStringList {expectedPort});
 }
 
 template<typename Found> Window TestLab::waitForWindow(Found found, int timeoutMs)
@@ -610,6 +622,57 @@ void TestLab::portHeldIsReported()
     QVERIFY2(m_stderr.contains("Cannot open serial port /dev/ttyUSB0: Permission error while "
                                "locking the device.\nAnother program is using the port"),
              m_stderr.constData());
+}
+
+void TestLab::windowsOnTheAdapter_data()
+{
+    QTest::addColumn<bool>("pulledOut");
+    QTest::newRow("readings") << false;
+    QTest::newRow("pulled out while readings stream") << true;
+}
+
+// The Windows build under Wine on the FTDI adapter, the COM port Wine gave it the only one.
+void TestLab::windowsOnTheAdapter()
+{
+    QFETCH(bool, pulledOut);
+    if (!QFileInfo::exists(QStringLiteral("/lab/windows")))
+        QSKIP("the Windows build is given to the Debian 13 run alone");
+    const QString windows = qEnvironmentVariable("THERMOMETER_LAB_WINDOWS");
+    QFile prepared(QStringLiteral("/lab/out/windows-prepare.log"));
+    QVERIFY2(!windows.isEmpty(),
+             prepared.open(QIODevice::ReadOnly) ? prepared.readAll().constData() : "no log");
+    QFile ports(QStringLiteral("/run/lab-windows/files/ports.txt"));
+    QVERIFY(ports.open(QIODevice::ReadOnly));
+    const QString com = QString::fromLatin1(ports.readAll()).section(QLatin1Char(' '), 0, 0);
+    qInfo("Wine's port for %s: %s", qPrintable(Adapter), qPrintable(com));
+    QVERIFY(com.startsWith(QLatin1String("COM")));
+    start(Adapter, windows);
+
+    if (!pulledOut) {
+        QVERIFY(feed(Adapter, Rate, Rate * 10, 6) >= 0);
+        const int last = feed(Adapter, 0, FloodReadings, 7);
+        QVERIFY(last >= 0);
+        closeAndCheckShown(Rate * 10 + FloodReadings, last);
+        return;
+    }
+    QCOMPARE(ask(QStringLiteral("feed usb --rate %1").arg(Rate)), QStringLiteral("ok"));
+    QTest::qWait(3000);
+    QCOMPARE(ask(QStringLiteral("unplug")), QStringLiteral("ok"));
+    m_adapterPresent = false;
+    const Window box
+        = waitForWindow([](const Window &window) { return window.size != MainWindowSize; }, 30000);
+    QVERIFY2(!box.id.isEmpty(), m_stderr.constData());
+    ask(QStringLiteral("stop usb"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("Run-time error"), 10000);
+    QVERIFY2(m_stderr.contains("Run-time error 1002: The serial port " + com.toLatin1()
+                               + " was lost: the sensor was disconnected.\n"),
+             m_stderr.constData());
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("windowfocus"), QStringLiteral("--sync"), box.id});
+    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    QVERIFY(m_program.waitForFinished(30000));
+    QVERIFY2(m_program.exitCode() == 1, m_stderr.constData());
+    QCOMPARE(m_stderr.count("Run-time error"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestLab)
