@@ -100,7 +100,7 @@ class Lab:
                     f"multidevs=remap{',readonly=on' if readonly else ''}"]
         console = "mon:stdio" if self.shell else f"file:{self.path('console.log')}"
         command = [
-            "qemu-system-x86_64", "-accel", accel, "-m", "1536", "-smp", "1",
+            "qemu-system-x86_64", "-accel", accel, "-m", "3072", "-smp", "1",
             "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
             "-kernel", self.kernel, "-initrd", self.initrd,
             "-append", f"console=ttyS0 loglevel=5 panic=-1 thermometer.lab={accel} {self.append}",
