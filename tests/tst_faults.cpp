@@ -695,16 +695,8 @@ void TestFaults::floodIsCountedInFull()
     // The program holds what it took until its window has counted it, which under the
     // sanitizers takes seconds more: it has counted them all once it uses no more CPU (under a
     // tenth of a core for half a second), as a window with nothing to do.
-    QElapsedTimer settling;
-    settling.start();
-    for (double before = cpuSeconds(m_program.processId()); settling.elapsed() < 60000;) {
-        QTest::qWait(500);
-        const double now = cpuSeconds(m_program.processId());
-        if (now - before < 0.05)
-            break;
-        before = now;
-    }
-    qInfo("the program went quiet %lld ms after the line was empty", settling.elapsed());
+    qInfo("the program went quiet %lld ms after the line was empty",
+          waitUntilQuiet({m_program.processId()}, 500, 0.05, 60000));
     QVERIFY(sendCloseRequest(window.id.toULong()));
     QVERIFY(m_program.waitForFinished(10000));
     m_stderr += m_program.readAllStandardError();

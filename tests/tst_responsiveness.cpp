@@ -17,8 +17,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -164,9 +162,9 @@ void TestResponsiveness::floodRepaintsAtMostOnceAFrame()
         form.cmdPlot->click();
     QWidget *const watched[] = {form.txtTemp, form.txtIndex, form.Picture1};
     int paints[3] = {};
-    std::vector<std::unique_ptr<PaintWatch>> watches;
-    for (int i = 0; i < 3; ++i)
-        watches.push_back(std::make_unique<PaintWatch>(watched[i], [&paints, i] { ++paints[i]; }));
+    PaintWatch watches[] = {{watched[0], [&] { ++paints[0]; }},
+                            {watched[1], [&] { ++paints[1]; }},
+                            {watched[2], [&] { ++paints[2]; }}};
 
     Flood flood(line);
     QTRY_VERIFY(flood.written() > 100000);

@@ -177,6 +177,8 @@ private:
     /// Feeds \a count readings at \a rate (0: as fast as the line takes) and returns the last.
     int feed(const QString &device, int rate, int count, int seed);
     void closeAndCheckShown(qint64 readings, int last);
+    Window pullOut(bool streaming);
+    void dismissTheReport(const Window &box);
     void printKernelLog();
 
     int m_control = -1;
@@ -330,6 +332,42 @@ int TestLab::feed(const QString &device, int rate, int count, int seed)
 
 // Closes the window once the program has taken everything the line holds, and checks that its
 // boxes showed every reading and the last one.
+// Pulls the adapter out, after 3 s of readings at the sensor's rate or 1 s of quiet, and waits
+// for the report; returns its box once the report is written, none if either did not come.
+Window TestLab::pullOut(bool streaming)
+{
+    if (streaming) {
+        if (ask(QStringLiteral("feed usb --rate %1").arg(Rate)) != QLatin1String("ok"))
+            return {};
+        QTest::qWait(3000);
+    } else {
+        QTest::qWait(1000);
+    }
+    QElapsedTimer sinceUnplug;
+    sinceUnplug.start();
+    if (ask(QStringLiteral("unplug")) != QLatin1String("ok"))
+        return {};
+    m_adapterPresent = false;
+    const Window box
+        = waitForWindow([](const Window &window) { return window.size != MainWindowSize; }, 30000);
+    qInfo("report box %lld ms after the unplug", sinceUnplug.elapsed());
+    ask(QStringLiteral("stop usb"));
+    const bool reported
+        = QTest::qWaitFor([this] { return m_stderr.contains("Run-time error"); }, 10000);
+    return reported ? box : Window {};
+}
+
+// Dismisses the report with Return: the program ends with status 1, having reported once.
+void TestLab::dismissTheReport(const Window &box)
+{
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("windowfocus"), QStringLiteral("--sync"), box.id});
+    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    QVERIFY(m_program.waitForFinished(30000));
+    QVERIFY2(m_program.exitCode() == 1, m_stderr.constData());
+    QCOMPARE(m_stderr.count("Run-time error"), 1);
+}
+
 void TestLab::closeAndCheckShown(qint64 readings, int last)
 {
     // The sensor has seen its socket drained; the kernel and the program may still hold some.
@@ -527,22 +565,8 @@ void TestLab::pulledOutIsReportedOnce()
 {
     QFETCH(bool, streaming);
     start(Adapter);
-    if (streaming) {
-        QCOMPARE(ask(QStringLiteral("feed usb --rate %1").arg(Rate)), QStringLiteral("ok"));
-        QTest::qWait(3000);
-    } else {
-        QTest::qWait(1000);
-    }
-    QElapsedTimer sinceUnplug;
-    sinceUnplug.start();
-    QCOMPARE(ask(QStringLiteral("unplug")), QStringLiteral("ok"));
-    m_adapterPresent = false;
-    const Window box
-        = waitForWindow([](const Window &window) { return window.size != MainWindowSize; }, 30000);
+    const Window box = pullOut(streaming);
     QVERIFY2(!box.id.isEmpty(), m_stderr.constData());
-    qInfo("report box %lld ms after the unplug", sinceUnplug.elapsed());
-    ask(QStringLiteral("stop usb"));
-    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("Run-time error"), 10000);
     QVERIFY2(m_stderr.contains("Run-time error 1002: The serial port /dev/ttyUSB0 was lost: the "
                                "sensor was disconnected.\n"),
              m_stderr.constData());
@@ -553,14 +577,8 @@ void TestLab::pulledOutIsReportedOnce()
     const double used = cpuSeconds(m_program.processId()) - before;
     qInfo("%.2f s of CPU in 3 s while the report waits", used);
     QVERIFY2(before >= 0 && used < 0.1, qPrintable(QString::number(used)));
-
-    run(QStringLiteral("xdotool"),
-        {QStringLiteral("windowfocus"), QStringLiteral("--sync"), box.id});
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
-    QVERIFY(m_program.waitForFinished(30000));
+    dismissTheReport(box);
     QCOMPARE(m_program.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(m_program.exitCode() == 1, m_stderr.constData());
-    QCOMPARE(m_stderr.count("Run-time error"), 1);
 }
 
 void TestLab::quietIsNotLost_data()
@@ -675,37 +693,17 @@ void TestLab::windowsOnTheAdapter()
         // kernel holds: it has taken it all once it and Wine's server use no more CPU.
         const QList<qint64> pids = wineProcesses();
         QVERIFY(pids.size() >= 2);
-        QElapsedTimer settling;
-        settling.start();
-        for (double before = cpuSeconds(pids); settling.elapsed() < 180000;) {
-            QTest::qWait(1000);
-            const double now = cpuSeconds(pids);
-            if (now - before < 0.1)
-                break;
-            before = now;
-        }
-        qInfo("Wine went quiet %lld ms after the sensor's last reading", settling.elapsed());
+        qInfo("Wine went quiet %lld ms after the sensor's last reading",
+              waitUntilQuiet(pids, 1000, 0.1, 180000));
         closeAndCheckShown(Rate * 10 + FloodReadings, last);
         return;
     }
-    QCOMPARE(ask(QStringLiteral("feed usb --rate %1").arg(Rate)), QStringLiteral("ok"));
-    QTest::qWait(3000);
-    QCOMPARE(ask(QStringLiteral("unplug")), QStringLiteral("ok"));
-    m_adapterPresent = false;
-    const Window box
-        = waitForWindow([](const Window &window) { return window.size != MainWindowSize; }, 30000);
+    const Window box = pullOut(true);
     QVERIFY2(!box.id.isEmpty(), m_stderr.constData());
-    ask(QStringLiteral("stop usb"));
-    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("Run-time error"), 10000);
     QVERIFY2(m_stderr.contains("Run-time error 1002: The serial port " + com.toLatin1()
                                + " was lost: the sensor was disconnected.\n"),
              m_stderr.constData());
-    run(QStringLiteral("xdotool"),
-        {QStringLiteral("windowfocus"), QStringLiteral("--sync"), box.id});
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
-    QVERIFY(m_program.waitForFinished(30000));
-    QVERIFY2(m_program.exitCode() == 1, m_stderr.constData());
-    QCOMPARE(m_stderr.count("Run-time error"), 1);
+    dismissTheReport(box);
 }
 
 QTEST_GUILESS_MAIN(TestLab)

@@ -1,7 +1,9 @@
 #include "support/processcpu.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -30,4 +32,18 @@ double cpuSeconds(const QList<qint64> &pids)
         sum += used;
     }
     return sum;
+}
+
+qint64 waitUntilQuiet(const QList<qint64> &pids, int stepMs, double quietSeconds, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (double before = cpuSeconds(pids); waited.elapsed() < timeoutMs;) {
+        QTest::qWait(stepMs);
+        const double now = cpuSeconds(pids);
+        if (now - before < quietSeconds)
+            break;
+        before = now;
+    }
+    return waited.elapsed();
 }
