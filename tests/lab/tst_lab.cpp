@@ -37,6 +37,12 @@ constexpr int FloodReadings = 100000;
 // Plain emulation runs the guest several times slower than a PC: waits are generous.
 constexpr int StartMs = 60000;
 
+// The lab's copy of the program, built beside this test.
+QString programPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/thermometer-lab");
+}
+
 QString run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
@@ -165,14 +171,15 @@ private slots:
     void breakIsNotAReading();
     void modemLinesOnWhileOpen_data();
     void modemLinesOnWhileOpen();
-    void portHeldIsReported();
+    void openFailureHintFollowsWhatFailed_data();
+    void openFailureHintFollowsWhatFailed();
     void windowsOnTheAdapter_data();
     void windowsOnTheAdapter();
 
 private:
     QString ask(const QString &request);
     void setAdapterPresent(bool present);
-    void start(const QString &expectedPort, const QString &program = {});
+    void start(const QString &expectedPort, const QStringList &command = {});
     template<typename Found> Window waitForWindow(Found found, int timeoutMs);
     /// Feeds \a count readings at \a rate (0: as fast as the line takes) and returns the last.
     int feed(const QString &device, int rate, int count, int seed);
@@ -272,28 +279,27 @@ void TestLab::setAdapterPresent(bool present)
     run(QStringLiteral("udevadm"), {QStringLiteral("settle")});
 }
 
-// Starts the program (\a program: another way to run it, tests/lab/windows) and, unless
-// \a expectedPort is empty, waits for its window.
-void TestLab::start(const QString &expectedPort, const QString &program)
+// Starts the program (\a command: another way to run it, such as tests/lab/windows) and,
+// unless \a expectedPort is empty, waits for its window.
+void TestLab::start(const QString &expectedPort, const QStringList &command)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_program.setProcessEnvironment(environment);
-    if (program.isEmpty())
-        m_program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/thermometer-lab"),
-                        {});
+    if (command.isEmpty())
+        m_program.start(programPath(), {});
     else
-        m_program.start(program, {QStringLiteral("run")});
+        m_program.start(command.first(), command.mid(1));
     QVERIFY(m_program.waitForStarted(10000));
     if (expectedPort.isEmpty())
         return;
     // Wine starts a program in seconds more, many of them under emulation.
     m_main = waitForWindow([](const Window &window) { return window.size == MainWindowSize; },
-                           program.isEmpty() ? StartMs : 3 * StartMs);
+                           command.isEmpty() ? StartMs : 3 * StartMs);
     QVERIFY2(!m_main.id.isEmpty(), m_stderr.constData());
     // The console and the ports with no UART are never opened: only the sensor's is. (Under
     // Wine the port is held by a process of Wine's, and Wine sees no other.)
-    if (program.isEmpty())
+    if (command.isEmpty())
         QCOMPARE(openTtys(m_program.processId()), QStringList {expectedPort});
 }
 
@@ -647,16 +653,43 @@ void TestLab::modemLinesOnWhileOpen()
     }
 }
 
-// The busy-port hint where the port is busy: another program holds it.
-void TestLab::portHeldIsReported()
+void TestLab::openFailureHintFollowsWhatFailed_data()
 {
+    QTest::addColumn<bool>("locksReadOnly");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<bool>("busyHint");
+    QTest::newRow("another program holds the port")
+        << false << QByteArray("Permission error while locking the device") << true;
+    QTest::newRow("no lock directory it may write")
+        << true << QByteArray("Permission error while creating lock file") << false;
+}
+
+// The busy-port hint where the port is busy, and only there.
+void TestLab::openFailureHintFollowsWhatFailed()
+{
+    QFETCH(bool, locksReadOnly);
+    QFETCH(QByteArray, reason);
+    QFETCH(bool, busyHint);
     QSerialPort holder(Adapter);
-    QVERIFY2(holder.open(QIODevice::ReadOnly), qPrintable(holder.errorString()));
-    start(QString());
+    if (locksReadOnly) {
+        // Every lock directory QSerialPort tries, read-only for the program alone (root may
+        // write where permissions say no).
+        const QString readOnly = QStringLiteral(
+            "for d in /var/lock /etc/locks /var/spool/locks /var/spool/uucp /tmp /var/tmp"
+            " /var/lock/lockdev /run/lock; do [ -d \"$d\" ] || continue;"
+            " mount --bind \"$d\" \"$d\" && mount -o remount,bind,ro \"$d\" || exit 3; done;"
+            " exec \"$1\"");
+        start(QString(),
+              {QStringLiteral("unshare"), QStringLiteral("--mount"), QStringLiteral("sh"),
+               QStringLiteral("-c"), readOnly, QStringLiteral("sh"), programPath()});
+    } else {
+        QVERIFY2(holder.open(QIODevice::ReadOnly), qPrintable(holder.errorString()));
+        start(QString());
+    }
     QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("Run-time error 1001"), StartMs);
-    QVERIFY2(m_stderr.contains("Cannot open serial port /dev/ttyUSB0: Permission error while "
-                               "locking the device.\nAnother program is using the port"),
+    QVERIFY2(m_stderr.contains("Cannot open serial port /dev/ttyUSB0: " + reason + '.'),
              m_stderr.constData());
+    QCOMPARE(m_stderr.contains("Another program is using the port"), busyHint);
 }
 
 void TestLab::windowsOnTheAdapter_data()
@@ -671,7 +704,7 @@ void TestLab::windowsOnTheAdapter()
 {
     QFETCH(bool, pulledOut);
     if (!QFileInfo::exists(QStringLiteral("/lab/windows")))
-        QSKIP("the Windows build is given to the Debian 13 run alone");
+        QSKIP("the Windows build is given to the lab's Windows pass alone");
     const QString windows = qEnvironmentVariable("THERMOMETER_LAB_WINDOWS");
     QFile prepared(QStringLiteral("/lab/out/windows-prepare.log"));
     QVERIFY2(!windows.isEmpty(),
@@ -681,7 +714,7 @@ void TestLab::windowsOnTheAdapter()
     const QString com = QString::fromLatin1(ports.readAll()).section(QLatin1Char(' '), 0, 0);
     qInfo("Wine's port for %s: %s", qPrintable(Adapter), qPrintable(com));
     QVERIFY(com.startsWith(QLatin1String("COM")));
-    start(Adapter, windows);
+    start(Adapter, {windows, QStringLiteral("run")});
 
     if (!pulledOut) {
         // Wine's port settings would drop DTR unless the program sets it, as on Windows.
