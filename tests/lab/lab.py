@@ -2,7 +2,7 @@
 """The host's side of the lab: boots the guest in QEMU and does what its tests ask.
 
 Usage: lab.py RUN_DIR KERNEL INITRD SENSOR ROOT WORK MODULES [--shell] [--append ARGS]
-              [--share TAG=DIR]...
+              [--share TAG=DIR]... [--accel kvm|tcg]
 
 The guest has the console on ttyS0, a 16550A on ttyS1 and an FTDI adapter on USB, both fed from
 Unix sockets in RUN_DIR by SENSOR (the simulated sensor), and a control line (virtio-serial
@@ -14,7 +14,8 @@ guest writes its results into RUN_DIR/out. Each --share gives the guest DIR, rea
 /lab/TAG.
 
 Plain emulation is used where KVM does not boot the guest (nothing on its console in 10 s, or
-no hello in 30 s).
+no hello in 30 s); --accel names the one to use. The accelerator that ran is written to
+RUN_DIR/accel.
 """
 
 import json
@@ -89,6 +90,7 @@ class Lab:
         self.qemu = None
         self.qmp = None
         self.accel = None
+        self.accels = [args[args.index("--accel") + 1]] if "--accel" in args else ["kvm", "tcg"]
         os.makedirs(os.path.join(self.run, "out"), exist_ok=True)
 
     def path(self, name):
@@ -155,6 +157,8 @@ class Lab:
     def boot(self):
         """KVM first; plain emulation where the guest does not say hello within a minute."""
         for accel, timeout in (("kvm", 30), ("tcg", 300)):
+            if accel not in self.accels:
+                continue
             started = time.monotonic()
             try:
                 self.start(accel)
@@ -172,6 +176,8 @@ class Lab:
                     self.reply("ok")
                     log(f"guest up with {accel} in {time.monotonic() - started:.1f} s: "
                         f"{line[6:]}")
+                    with open(self.path("accel"), "w") as ran:
+                        ran.write(accel + "\n")
                     return True
             log(f"guest did not come up with {accel} in {timeout} s; its console ended: "
                 + tail(self.path("console.log")))
